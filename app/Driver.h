@@ -1,0 +1,57 @@
+// Analysis and conversion driver: the one way the program touches a file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "CodecCatalogue.h"
+
+// Outcome of the last ProcessFile call.
+enum TFileStatus : std::uint8_t {
+  fsOk = 0,
+  fsNotFound = 1,       // missing or not readable
+  fsCannotOpen = 2,
+  fsCannotWrite = 3,
+  fsNotAvi = 4,
+  fsCannotCreateStream = 5,
+  fsScanFailed = 6,
+};
+
+// The application state. Only the driver writes it; the dialog and the
+// command line read FileStatus, CurrentCodec and OriginalCodec.
+struct TAppState {
+  std::uint8_t FileStatus = 0;
+  TCodecId CurrentCodec = 0;
+  TCodecId OriginalCodec = 0;
+
+  FourCC OriginalHandler = 0;
+  FourCC OriginalCompression = 0;
+  std::int64_t HandlerFieldPos = 0;      // 0: the field does not count
+  std::int64_t CompressionFieldPos = 0;  // 0: the field does not count
+  // What the two fields hold now, as far as this state knows: found by the
+  // analysis, replaced by each conversion. Checked before every write.
+  FourCC ExpectedHandler = 0;
+  FourCC ExpectedCompression = 0;
+};
+
+// One planned write of a conversion.
+struct TFieldWrite {
+  std::int64_t Position;
+  FourCC Old;
+  FourCC New;
+};
+
+// What a conversion to target would write, or nothing when it must not be
+// written (not analysed, no handler field, or the result would not be
+// recognised as the target).
+struct TConversionPlan {
+  TFieldWrite Handler;
+  std::optional<TFieldWrite> Compression;
+};
+std::optional<TConversionPlan> PlanConversion(const TAppState& state, TCodecId target);
+
+bool CanOpenFile(const std::string& fileName);
+
+// target 0: analyse; 1..13: convert. The outcome is left in state.
+void ProcessFile(TAppState& state, const std::string& fileName, TCodecId target);

@@ -1,0 +1,88 @@
+// AVI reader: chunk tree, header model and the header scan.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "QmRIFFStream.h"
+
+using TNodeIndex = std::uint32_t;
+inline constexpr TNodeIndex kNoNode = 0xFFFFFFFFu;
+
+inline constexpr std::uint32_t nfDamaged = 4;
+
+enum TCodecFamily : std::uint8_t { cfMsMpeg4 = 0, cfIsoMpeg4 = 1, cfOther = 2 };
+
+struct TChunkNode {
+  FourCC Id;
+  std::int64_t DataPos;
+  std::uint64_t Reserved;
+  std::int64_t Size;
+  TNodeIndex NextSibling;
+  std::uint32_t Flags;
+  FourCC FormType;
+  TNodeIndex FirstChild;
+  TNodeIndex LastChild;
+  std::int32_t ChildCount;
+};
+
+class TQMRIFFStream;
+
+class TQmAVIFileReader {
+ public:
+  // Stream: open and positioned at its start; stays the caller's.
+  explicit TQmAVIFileReader(TFileStream64* stream);
+  ~TQmAVIFileReader();
+  TQmAVIFileReader(const TQmAVIFileReader&) = delete;
+  TQmAVIFileReader& operator=(const TQmAVIFileReader&) = delete;
+
+  std::int32_t Scan(std::uint8_t scanMode);
+  void ReadHeaders();
+
+  // Chunk tree.
+  TNodeIndex AddNode(TNodeIndex parent, FourCC id, FourCC formType, std::int64_t dataPos, std::int64_t size);
+  void Clear();
+  TNodeIndex FindChild(TNodeIndex parent, FourCC id) const;
+  TNodeIndex FindNextSibling(TNodeIndex node, FourCC id) const;
+  TNodeIndex FindChildList(TNodeIndex parent, FourCC id, FourCC formType) const;
+  TNodeIndex FindNextList(TNodeIndex node, FourCC id, FourCC formType) const;
+  std::uint32_t GetNodeFlags(TNodeIndex node) const;
+  void SetNodeFlags(TNodeIndex node, std::uint32_t flags);
+  std::int64_t GetNodePos(TNodeIndex node) const;
+  std::int64_t GetNodeSize(TNodeIndex node) const;
+  FourCC GetNodeId(TNodeIndex node) const;
+  TNodeIndex GetNextSibling(TNodeIndex node) const;
+  TNodeIndex GetFirstChild(TNodeIndex node) const;
+  std::size_t PageTableLength() const { return Pages.size(); }
+  std::size_t AllocatedPages() const;
+
+  // Results (read by the driver after Scan).
+  std::int32_t Status = 0;      // 0, -3 or -4 after construction
+  std::int32_t Integrity = 0;   // 0 sound, -2 form past the end, -1 resynchronised
+  std::int64_t FileSize = 0;
+  std::array<std::uint8_t, 56> MainHeader{};
+  std::array<std::uint8_t, 64> VideoStreamHeader{};
+  std::int64_t VideoStreamHeaderPos = 0;   // data start of the video strh, 0 none
+  std::int64_t VideoStreamHeaderSize = 0;  // its declared data size
+  std::array<std::uint8_t, 40> VideoFormat{};
+  std::int64_t VideoFormatPos = 0;         // data start of the video strf, 0 none
+  std::int64_t VideoFormatSize = 0;        // its declared data size
+  std::uint8_t CodecFamily = 0;
+  std::int32_t DamagedCount = 0;
+  std::uint32_t NodeCount = 0;
+  bool HeadersRead = false;
+  TQMRIFFStream* ChunkStream = nullptr;  // owned
+  std::int32_t AudioStreamCount = 0;
+
+  FourCC VideoHandler() const { return FourCCFromBytes(VideoStreamHeader.data() + 4); }
+  FourCC VideoCompression() const { return FourCCFromBytes(VideoFormat.data() + 16); }
+
+ private:
+  void CheckSignature();
+  TChunkNode& Node(TNodeIndex i);
+  const TChunkNode& Node(TNodeIndex i) const;
+
+  std::vector<std::unique_ptr<std::array<TChunkNode, 512>>> Pages;
+};

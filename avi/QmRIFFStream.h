@@ -1,0 +1,76 @@
+// 64-bit file streams and the RIFF chunk stream.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "FourCC.h"
+
+// ---------------------------------------------------------------- streams
+
+class EStreamError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+class EFCreateError : public EStreamError {
+ public:
+  using EStreamError::EStreamError;
+};
+class EFOpenError : public EStreamError {
+ public:
+  using EStreamError::EStreamError;
+};
+
+// Open modes. 0xFFFF creates; otherwise bits 0-1 are the access
+// (0 read, 1 write, 2 read and write) and bits 4-7 the sharing
+// (0 or 1 none, 2 others may read, 3 others may write, 4 others may both).
+inline constexpr std::uint16_t fmCreate = 0xFFFF;
+inline constexpr std::uint16_t fmOpenRead = 0x0000;
+inline constexpr std::uint16_t fmOpenWrite = 0x0001;
+inline constexpr std::uint16_t fmOpenReadWrite = 0x0002;
+inline constexpr std::uint16_t fmShareExclusive = 0x0010;
+inline constexpr std::uint16_t fmShareDenyWrite = 0x0020;
+inline constexpr std::uint16_t fmShareDenyRead = 0x0030;
+inline constexpr std::uint16_t fmShareDenyNone = 0x0040;
+inline constexpr std::uint16_t kModeAnalyse = fmOpenRead | fmShareDenyNone;    // 64
+inline constexpr std::uint16_t kModeConvert = fmOpenWrite | fmShareDenyNone;   // 65
+
+// Abstract 64-bit stream. No buffering: every operation is one OS call.
+class TStream64 {
+ public:
+  virtual ~TStream64() = default;
+  TStream64() = default;
+  TStream64(const TStream64&) = delete;
+  TStream64& operator=(const TStream64&) = delete;
+
+  virtual void SetSize(std::int64_t newSize);
+  virtual std::int64_t Read(void* buffer, std::int64_t count) = 0;
+  virtual std::int64_t Write(const void* buffer, std::int64_t count) = 0;
+  virtual std::int64_t Seek(std::int64_t offset, std::uint16_t origin) = 0;
+
+  std::int64_t GetPosition();
+  void SetPosition(std::int64_t position);
+  std::int64_t GetSize();  // three seeks; the position is left where it was
+};
+
+// Stream over a handle it does not own.
+class THandleStream64 : public TStream64 {
+ public:
+  explicit THandleStream64(std::int32_t handle) : Handle(handle) {}
+
+  void SetSize(std::int64_t newSize) override;
+  std::int64_t Read(void* buffer, std::int64_t count) override;
+  std::int64_t Write(const void* buffer, std::int64_t count) override;
+  std::int64_t Seek(std::int64_t offset, std::uint16_t origin) override;
+
+  std::int32_t Handle;  // negative: no valid handle
+};
+
+// Stream over a file it opens by name and closes on destruction.
+class TFileStream64 : public THandleStream64 {
+ public:
+  TFileStream64(const std::string& fileName, std::uint16_t mode);
+  TFileStream64(const std::string& fileName, std::uint16_t mode, std::uint32_t rights);
+  ~TFileStream64() override;
+};

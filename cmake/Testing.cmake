@@ -1,0 +1,26 @@
+# GoogleTest: the system package natively; built from Debian's installed
+# sources (/usr/src/googletest) for the Windows cross build.
+if(CMAKE_CROSSCOMPILING)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
+  add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+else()
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+endif()
+
+# One test program per library. Natively every case is its own CTest test;
+# under Wine the whole program is one test (one Wine start instead of many).
+function(tovacrex_add_gtest target)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${target} ${ARG_SOURCES})
+  target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest_main)
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  if(CMAKE_CROSSCOMPILING)
+    add_test(NAME ${target} COMMAND ${target} --gtest_color=no)
+    set_tests_properties(${target} PROPERTIES LABELS "${ARG_LABELS};wine" TIMEOUT 900)
+  else()
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 600)
+  endif()
+endfunction()

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Installs from apt what the builds and tests need, when it is missing.
+# Without root it prints the exact command to run instead and fails.
+set -euo pipefail
+
+need_i386=0
+dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
+
+# package -> a file that proves it is installed
+declare -A probe=(
+  [g++-mingw-w64-i686]=/usr/bin/i686-w64-mingw32-g++
+  [wine]=/usr/bin/wine
+  [wine32:i386]=/usr/lib/wine/wine
+  [xvfb]=/usr/bin/Xvfb
+  [xdotool]=/usr/bin/xdotool
+  [ffmpeg]=/usr/bin/ffmpeg
+  [mediainfo]=/usr/bin/mediainfo
+  [imagemagick]=/usr/bin/convert-im6.q16
+  [libgtest-dev]=/usr/src/googletest/CMakeLists.txt
+  [libbenchmark-dev]=/usr/include/benchmark/benchmark.h
+  [clang]=/usr/bin/clang++
+  [libclang-rt-14-dev]=/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a
+  [valgrind]=/usr/bin/valgrind
+  [cmake]=/usr/bin/cmake
+)
+missing=()
+for p in "${!probe[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ] && [ $need_i386 -eq 0 ]; then
+  echo "install-deps: everything needed is installed"
+  exit 0
+fi
+
+cmd=""
+[ $need_i386 -eq 1 ] && cmd="dpkg --add-architecture i386 && "
+cmd+="apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends ${missing[*]}"
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: missing: ${missing[*]}" >&2
+  echo "install-deps: run as root:  sudo sh -c '$cmd'" >&2
+  exit 1
+fi
+
+echo "install-deps: installing: ${missing[*]}"
+[ $need_i386 -eq 1 ] && echo "install-deps: adding the i386 architecture (for wine32)"
+sh -c "$cmd"
+echo "install-deps: done"

@@ -51,6 +51,11 @@ struct TConversionPlan {
 };
 std::optional<TConversionPlan> PlanConversion(const TAppState& state, TCodecId target);
 
+class TStream64;
+// Checks that both fields still hold their old values, then writes them; on
+// any failure puts back what it wrote and returns false.
+bool ApplyPlan(TStream64& stream, const TConversionPlan& plan);
+
 bool CanOpenFile(const std::string& fileName);
 
 // target 0: analyse; 1..13: convert. The outcome is left in state.

@@ -1,0 +1,9 @@
+// The command line front end, callable in-process for tests.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+// Exit status: 0 every file succeeded, 1 some file failed, 2 usage error.
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what it needs, then builds and tests the
+# native build, the 32-bit Windows build (under Wine) and the sanitizer build.
+#
+#   scripts/test.sh                 everything
+#   scripts/test.sh --skip win32    leave out a part (native, win32, asan, fuzz);
+#                                   the run says what it left out
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+skip=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --skip) skip+=("$2"); shift 2 ;;
+    --skip=*) skip+=("${1#--skip=}"); shift ;;
+    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
+    *) echo "test.sh: unknown argument $1" >&2; exit 2 ;;
+  esac
+done
+skipped() { local p; for p in "${skip[@]+"${skip[@]}"}"; do [ "$p" = "$1" ] && return 0; done; return 1; }
+
+scripts/install-deps.sh
+
+start=$(date +%s)
+results=()
+run_preset() {
+  local preset=$1
+  if skipped "$preset"; then
+    results+=("$preset: SKIPPED (asked for with --skip $preset)")
+    return
+  fi
+  echo "=== $preset: configure, build, test"
+  cmake --preset "$preset" -DTOVACREX_TESTS=ON
+  cmake --build --preset "$preset"
+  ctest --preset "$preset"
+  results+=("$preset: passed")
+}
+
+run_preset native
+run_preset win32
+run_preset asan
+if [ -x scripts/fuzz.sh ]; then
+  if skipped fuzz; then
+    results+=("fuzz: SKIPPED (asked for with --skip fuzz)")
+  else
+    echo "=== fuzz: short run of every fuzz target"
+    scripts/fuzz.sh --short
+    results+=("fuzz: passed")
+  fi
+fi
+
+echo
+echo "=== summary ($(( $(date +%s) - start )) s)"
+printf '  %s\n' "${results[@]}"

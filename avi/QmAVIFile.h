@@ -28,20 +28,23 @@ struct TChunkNode {
   std::int32_t ChildCount;
 };
 
-class TQMRIFFStream;
-
 class TQmAVIFileReader {
  public:
-  // Stream: open and positioned at its start; stays the caller's.
-  explicit TQmAVIFileReader(TFileStream64* stream);
+  // Stream: open and positioned at its start; stays the caller's and must
+  // outlive the reader. The reader only reads and seeks it.
+  explicit TQmAVIFileReader(TStream64* stream);
   ~TQmAVIFileReader();
   TQmAVIFileReader(const TQmAVIFileReader&) = delete;
   TQmAVIFileReader& operator=(const TQmAVIFileReader&) = delete;
 
+  // Mode 0, the header scan, is the only mode: it walks the chunk headers up
+  // to the first "movi" list. 0 when the walk ran; -2 when it could not start
+  // (no stream, no readable "RIFF" header first) or the mode is unknown.
   std::int32_t Scan(std::uint8_t scanMode);
   void ReadHeaders();
 
-  // Chunk tree.
+  // Chunk tree. Indices come from AddNode or a search; an index that names
+  // no node reads as an empty node and is not written.
   TNodeIndex AddNode(TNodeIndex parent, FourCC id, FourCC formType, std::int64_t dataPos, std::int64_t size);
   void Clear();
   TNodeIndex FindChild(TNodeIndex parent, FourCC id) const;
@@ -73,7 +76,7 @@ class TQmAVIFileReader {
   std::int32_t DamagedCount = 0;
   std::uint32_t NodeCount = 0;
   bool HeadersRead = false;
-  TQMRIFFStream* ChunkStream = nullptr;  // owned
+  std::unique_ptr<TQMRIFFStream> ChunkStream;
   std::int32_t AudioStreamCount = 0;
 
   FourCC VideoHandler() const { return FourCCFromBytes(VideoStreamHeader.data() + 4); }
@@ -81,8 +84,9 @@ class TQmAVIFileReader {
 
  private:
   void CheckSignature();
-  TChunkNode& Node(TNodeIndex i);
+  TChunkNode* MutableNode(TNodeIndex i);  // nullptr when i names no node
   const TChunkNode& Node(TNodeIndex i) const;
 
   std::vector<std::unique_ptr<std::array<TChunkNode, 512>>> Pages;
+  TNodeIndex lastTopLevel_ = kNoNode;  // end of the chain that starts at node 0
 };

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "FourCC.h"
 
@@ -73,4 +74,68 @@ class TFileStream64 : public THandleStream64 {
   TFileStream64(const std::string& fileName, std::uint16_t mode);
   TFileStream64(const std::string& fileName, std::uint16_t mode, std::uint32_t rights);
   ~TFileStream64() override;
+};
+
+// ---------------------------------------------------------------- RIFF chunk stream
+
+// One open chunk on the walker's stack.
+struct TPosTag {
+  FourCC Id = 0;
+  FourCC FormType = 0;       // form or list type for "RIFF"/"LIST"
+  std::int64_t DataPos = 0;  // past the header (and the type for containers)
+  std::int64_t Size = 0;     // data bytes from DataPos on
+
+  std::int64_t End() const { return DataPos + Size; }
+  std::int64_t PaddedEnd() const { return DataPos + ((Size + 1) & ~std::int64_t{1}); }
+};
+using TPosTags = std::vector<TPosTag>;
+
+// Walks the chunk headers of a RIFF file one at a time. Trusts the declared
+// sizes until the file proves them wrong, then finds headers by scanning for
+// plausible chunk ids ("scan mode") for the rest of its life. Only reads and
+// seeks the stream; never writes to it.
+class TQMRIFFStream {
+ public:
+  static constexpr std::int64_t kMaxScannedChunkSize = 10485760;  // 0xA00000
+  static constexpr FourCC kTopLevel = 0xFFFFFFFF;
+
+  // The stream stays the caller's and must outlive this object.
+  explicit TQMRIFFStream(TStream64* stream) : Stream(stream) {}
+  TQMRIFFStream(const TQMRIFFStream&) = delete;
+  TQMRIFFStream& operator=(const TQMRIFFStream&) = delete;
+
+  std::int64_t Seek(std::int64_t offset, std::uint16_t origin);
+  bool IsValidChunkId(FourCC id);
+  static bool IsKnownList(FourCC id, FourCC type);
+  std::int64_t FindNextChunk();  // header position, or -1
+  bool Descend();
+  std::int64_t Ascend();  // position of a seek it made, else -1
+
+  FourCC ChunkId = 0;
+  std::int64_t ChunkSize = 0;
+  FourCC FormType = 0;
+  bool EndOfChunk = false;
+  bool EndOfFile = false;
+  bool HeaderValid = false;
+  std::uint32_t Depth = 0;
+  TPosTags Tags;
+  bool Resync = false;
+  std::int64_t DataPos = 0;
+  std::int64_t StreamCount = 0;
+  TStream64* Stream;
+  std::int64_t ListEnd = 0;
+
+ private:
+  FourCC Context(std::int64_t position);
+  bool ReadFourCC(FourCC& value);
+  bool ReadContainerType();
+  bool SlideWindow();
+  void Push();
+
+  // Where the last context search ended, so that a long scan over garbage
+  // does not walk a deep stack again for every two bytes it moves.
+  std::uint64_t stackVersion_ = 0;
+  std::uint64_t contextVersion_ = ~std::uint64_t{0};
+  std::int64_t contextPos_ = 0;
+  std::int64_t contextIndex_ = -1;
 };

@@ -1,0 +1,304 @@
+#include "QmAVIFile.h"
+
+#include <algorithm>
+#include <cassert>
+#include <stdexcept>
+
+namespace {
+constexpr FourCC kRIFF = MakeFourCC("RIFF");
+constexpr FourCC kLIST = MakeFourCC("LIST");
+constexpr FourCC kIdx1 = MakeFourCC("idx1");
+constexpr FourCC kAVI = MakeFourCC("AVI ");
+constexpr FourCC kHdrl = MakeFourCC("hdrl");
+constexpr FourCC kStrl = MakeFourCC("strl");
+constexpr FourCC kMovi = MakeFourCC("movi");
+constexpr FourCC kAvih = MakeFourCC("avih");
+constexpr FourCC kStrh = MakeFourCC("strh");
+constexpr FourCC kStrf = MakeFourCC("strf");
+constexpr FourCC kVids = MakeFourCC("vids");
+constexpr FourCC kAuds = MakeFourCC("auds");
+
+constexpr std::size_t kPageNodes = 512;
+constexpr std::size_t kPageTableStep = 512;
+
+bool IsContainer(FourCC id) { return id == kRIFF || id == kLIST; }
+
+std::uint8_t FamilyOf(FourCC handler) {
+  static constexpr FourCC msMpeg4[] = {MakeFourCC("ap41"), MakeFourCC("ap42"), MakeFourCC("div1"),
+                                       MakeFourCC("div2"), MakeFourCC("div3"), MakeFourCC("div4"),
+                                       MakeFourCC("mpg4"), MakeFourCC("mp42"), MakeFourCC("mp43")};
+  static constexpr FourCC isoMpeg4[] = {MakeFourCC("xvid"), MakeFourCC("divx"), MakeFourCC("DIVX"),
+                                        MakeFourCC("3iv2")};
+  if (std::find(std::begin(msMpeg4), std::end(msMpeg4), handler) != std::end(msMpeg4)) return cfMsMpeg4;
+  if (std::find(std::begin(isoMpeg4), std::end(isoMpeg4), handler) != std::end(isoMpeg4)) return cfIsoMpeg4;
+  return cfOther;
+}
+
+// Reads up to count bytes of a record; what the file does not hold stays as
+// it was in the buffer.
+void ReadRecord(TStream64& s, std::int64_t pos, std::uint8_t* buffer, std::int64_t count) {
+  if (count <= 0 || pos < 0) return;
+  if (s.Seek(pos, 0) != pos) return;
+  s.Read(buffer, count);
+}
+
+// What reading an index that names no node gives.
+const TChunkNode kEmptyNode{0, -1, 0, 0, kNoNode, 0, 0, kNoNode, kNoNode, 0};
+}  // namespace
+
+TQmAVIFileReader::TQmAVIFileReader(TStream64* stream) {
+  if (!stream) {
+    Status = -3;
+    return;
+  }
+  ChunkStream = std::make_unique<TQMRIFFStream>(stream);
+  CheckSignature();
+}
+
+TQmAVIFileReader::~TQmAVIFileReader() { Clear(); }
+
+void TQmAVIFileReader::CheckSignature() {
+  TStream64& s = *ChunkStream->Stream;
+  FileSize = s.GetSize();
+  Status = -4;
+  Integrity = 0;
+  if (FileSize < 12) return;
+  Status = -3;
+  std::uint8_t b[4];
+  if (s.Read(b, 4) < 4) return;
+  Status = -4;
+  if (FourCCFromBytes(b) == kRIFF) Status = 0;
+}
+
+// ---------------------------------------------------------------- chunk tree
+
+TChunkNode* TQmAVIFileReader::MutableNode(TNodeIndex i) {
+  assert(i < NodeCount || i == kNoNode);
+  if (i >= NodeCount) return nullptr;
+  return &(*Pages[i >> 9])[i & 511];
+}
+
+const TChunkNode& TQmAVIFileReader::Node(TNodeIndex i) const {
+  assert(i < NodeCount || i == kNoNode);
+  if (i >= NodeCount) return kEmptyNode;
+  return (*Pages[i >> 9])[i & 511];
+}
+
+TNodeIndex TQmAVIFileReader::AddNode(TNodeIndex parent, FourCC id, FourCC formType, std::int64_t dataPos,
+                                     std::int64_t size) {
+  // The last index is the "no node" mark.
+  if (NodeCount == kNoNode) throw std::length_error("chunk tree full");
+  const std::size_t filledPages = (static_cast<std::size_t>(NodeCount) + kPageNodes - 1) / kPageNodes;
+  if (Pages.size() <= filledPages) Pages.resize(Pages.size() + kPageTableStep);
+  auto& page = Pages[NodeCount >> 9];
+  if (!page) page = std::make_unique<std::array<TChunkNode, kPageNodes>>();
+
+  const TNodeIndex index = NodeCount;
+  (*page)[index & 511] = TChunkNode{id, dataPos, 0, size, kNoNode, 0, formType, kNoNode, kNoNode, 0};
+  ++NodeCount;
+
+  assert(parent == kNoNode || parent < index);
+  if (TChunkNode* p = parent < index ? MutableNode(parent) : nullptr) {
+    if (p->FirstChild == kNoNode)
+      p->FirstChild = index;
+    else
+      MutableNode(p->LastChild)->NextSibling = index;
+    p->LastChild = index;
+    ++p->ChildCount;
+  } else {
+    if (TChunkNode* last = MutableNode(lastTopLevel_)) last->NextSibling = index;
+    lastTopLevel_ = index;
+  }
+  return index;
+}
+
+void TQmAVIFileReader::Clear() {
+  NodeCount = 0;
+  lastTopLevel_ = kNoNode;
+  Pages.clear();
+  Pages.shrink_to_fit();
+}
+
+std::size_t TQmAVIFileReader::AllocatedPages() const {
+  return static_cast<std::size_t>(std::count_if(Pages.begin(), Pages.end(), [](const auto& p) { return p != nullptr; }));
+}
+
+TNodeIndex TQmAVIFileReader::FindChild(TNodeIndex parent, FourCC id) const {
+  TNodeIndex c = parent == kNoNode ? (NodeCount > 0 ? 0 : kNoNode) : Node(parent).FirstChild;
+  while (c != kNoNode && Node(c).Id != id) c = Node(c).NextSibling;
+  return c;
+}
+
+TNodeIndex TQmAVIFileReader::FindNextSibling(TNodeIndex node, FourCC id) const {
+  if (node == kNoNode) return kNoNode;
+  TNodeIndex c = Node(node).NextSibling;
+  while (c != kNoNode && Node(c).Id != id) c = Node(c).NextSibling;
+  return c;
+}
+
+TNodeIndex TQmAVIFileReader::FindChildList(TNodeIndex parent, FourCC id, FourCC formType) const {
+  TNodeIndex c = FindChild(parent, id);
+  while (c != kNoNode && Node(c).FormType != formType) c = FindNextSibling(c, id);
+  return c;
+}
+
+TNodeIndex TQmAVIFileReader::FindNextList(TNodeIndex node, FourCC id, FourCC formType) const {
+  TNodeIndex c = FindNextSibling(node, id);
+  while (c != kNoNode && Node(c).FormType != formType) c = FindNextSibling(c, id);
+  return c;
+}
+
+std::uint32_t TQmAVIFileReader::GetNodeFlags(TNodeIndex node) const { return Node(node).Flags; }
+
+void TQmAVIFileReader::SetNodeFlags(TNodeIndex node, std::uint32_t flags) {
+  if (TChunkNode* n = MutableNode(node)) n->Flags = flags;
+}
+
+std::int64_t TQmAVIFileReader::GetNodePos(TNodeIndex node) const { return Node(node).DataPos; }
+std::int64_t TQmAVIFileReader::GetNodeSize(TNodeIndex node) const { return Node(node).Size; }
+FourCC TQmAVIFileReader::GetNodeId(TNodeIndex node) const { return Node(node).Id; }
+TNodeIndex TQmAVIFileReader::GetNextSibling(TNodeIndex node) const { return Node(node).NextSibling; }
+TNodeIndex TQmAVIFileReader::GetFirstChild(TNodeIndex node) const { return Node(node).FirstChild; }
+
+// ---------------------------------------------------------------- scan
+
+std::int32_t TQmAVIFileReader::Scan(std::uint8_t scanMode) {
+  if (!ChunkStream || scanMode != 0) return -2;
+  AudioStreamCount = 0;
+  HeadersRead = false;
+  Integrity = 0;
+  Clear();
+
+  TQMRIFFStream& cs = *ChunkStream;
+  TStream64& file = *cs.Stream;
+  file.Seek(0, 0);
+  if (!cs.Descend() || cs.ChunkId != kRIFF) return -2;
+  cs.StreamCount = 0;
+
+  TNodeIndex parent = AddNode(kNoNode, cs.ChunkId, cs.FormType, cs.DataPos, cs.ChunkSize);
+  std::vector<TNodeIndex> parents;
+  parents.reserve(512);
+  FileSize = file.GetSize();
+
+  // Leaving the chunk the walk ends in only moves the position; in scan mode
+  // it would scan the data behind it, possibly to the end of a huge file.
+  auto leaveLast = [&cs] {
+    if (!cs.Resync) cs.Ascend();
+  };
+
+  while (!cs.EndOfFile) {
+    if (cs.EndOfChunk) {
+      cs.Ascend();
+      if (parents.empty()) {
+        parent = kNoNode;
+      } else {
+        parent = parents.back();
+        parents.pop_back();
+      }
+      continue;
+    }
+    if (!cs.Descend()) continue;
+
+    if (cs.Resync) {
+      if (HeadersRead) break;
+      // After a resynchronisation, a chunk that does not end where the next
+      // one begins is where the damage lies.
+      TChunkNode& last = *MutableNode(NodeCount - 1);
+      const std::int64_t headerPos = cs.DataPos - 8;
+      if (!IsContainer(last.Id) && !IsContainer(cs.ChunkId) &&
+          headerPos - last.DataPos != ((last.Size + 1) & ~std::int64_t{1}))
+        last.Flags |= nfDamaged;
+    }
+
+    const FourCC id = cs.ChunkId;
+    if (id == kRIFF || id == kLIST || id == kIdx1) {
+      if (id == kRIFF) {
+        parent = AddNode(kNoNode, id, cs.FormType, cs.DataPos, cs.ChunkSize);
+      } else if (id == kIdx1) {
+        // The legacy index belongs to the form; it is the last top-level node
+        // whichever form that is. The current parent stays: chunks after an
+        // index nested in a list still belong to that list.
+        AddNode(lastTopLevel_, id, 0, cs.DataPos, cs.ChunkSize);
+        cs.Ascend();
+      } else {
+        parents.push_back(parent);
+        parent = AddNode(parent, id, cs.FormType, cs.DataPos, cs.ChunkSize);
+      }
+      if (cs.ChunkId == kLIST && cs.FormType == kMovi) {
+        ReadHeaders();
+        leaveLast();
+        break;
+      }
+      if (cs.ChunkId == kRIFF && file.GetPosition() > 12) {
+        leaveLast();
+        break;
+      }
+      continue;
+    }
+
+    const TNodeIndex node = AddNode(parent, id, 0, cs.DataPos, cs.ChunkSize);
+    if (!HeadersRead && id == kStrh) ++cs.StreamCount;
+    const TChunkNode& n = Node(node);
+    if (n.Size > FileSize || n.DataPos + n.Size > FileSize) SetNodeFlags(node, n.Flags | nfDamaged);
+    cs.Ascend();
+  }
+
+  ReadHeaders();
+  for (TNodeIndex n = FindChild(kNoNode, kRIFF); n != kNoNode; n = GetNextSibling(n))
+    if (GetNodePos(n) + GetNodeSize(n) > FileSize && Integrity == 0) Integrity = -2;
+  if (cs.Resync) Integrity = -1;
+  DamagedCount = 0;
+  for (TNodeIndex i = 0; i < NodeCount; ++i)
+    if (GetNodeFlags(i) & nfDamaged) ++DamagedCount;
+  return 0;
+}
+
+void TQmAVIFileReader::ReadHeaders() {
+  if (!ChunkStream || HeadersRead) return;
+  AudioStreamCount = 0;
+  TStream64& file = *ChunkStream->Stream;
+  const std::int64_t saved = file.GetPosition();
+
+  const TNodeIndex form = FindChildList(kNoNode, kRIFF, kAVI);
+  if (form == kNoNode) return;
+  const TNodeIndex hdrl = FindChildList(form, kLIST, kHdrl);
+  if (hdrl == kNoNode) return;
+
+  if (const TNodeIndex avih = FindChild(hdrl, kAvih); avih != kNoNode)
+    ReadRecord(file, GetNodePos(avih), MainHeader.data(),
+               std::min<std::int64_t>(MainHeader.size(), GetNodeSize(avih)));
+
+  for (TNodeIndex strl = FindChildList(hdrl, kLIST, kStrl); strl != kNoNode;
+       strl = FindNextList(strl, kLIST, kStrl)) {
+    bool video = false;
+    if (const TNodeIndex strh = FindChild(strl, kStrh); strh != kNoNode) {
+      std::array<std::uint8_t, 64> record{};
+      ReadRecord(file, GetNodePos(strh), record.data(), std::min<std::int64_t>(record.size(), GetNodeSize(strh)));
+      const FourCC type = FourCCFromBytes(record.data());
+      if (type == kAuds) ++AudioStreamCount;
+      if (type == kVids) {
+        video = true;
+        VideoStreamHeader = record;
+        VideoStreamHeaderPos = GetNodePos(strh);
+        VideoStreamHeaderSize = GetNodeSize(strh);
+        CodecFamily = FamilyOf(VideoHandler());
+        // The format must come from this same stream, or there is none:
+        // patching one stream's handler and another's format would make
+        // a file that matches no codec.
+        VideoFormat = {};
+        VideoFormatPos = 0;
+        VideoFormatSize = 0;
+      }
+    }
+    if (const TNodeIndex strf = FindChild(strl, kStrf); strf != kNoNode && video) {
+      std::array<std::uint8_t, 40> record{};
+      ReadRecord(file, GetNodePos(strf), record.data(), std::min<std::int64_t>(record.size(), GetNodeSize(strf)));
+      VideoFormat = record;
+      VideoFormatPos = GetNodePos(strf);
+      VideoFormatSize = GetNodeSize(strf);
+    }
+  }
+
+  file.Seek(saved, 0);
+  HeadersRead = true;
+}

@@ -6,9 +6,9 @@ cd "$(dirname "$0")/.."
 if ! command -v cmake >/dev/null || ! command -v g++ >/dev/null; then
   scripts/install-deps.sh
 fi
-cmake --preset native -DTOVACREX_TESTS=OFF >/dev/null
-cmake --build --preset native --target tovacrex-cli >/dev/null
-cli=build/native/cli/tovacrex-cli
+cmake --preset native -B build/demo -DTOVACREX_TESTS=OFF >/dev/null
+cmake --build build/demo -j2 --target tovacrex-cli >/dev/null
+cli=build/demo/cli/tovacrex-cli
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

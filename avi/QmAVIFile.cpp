@@ -1,7 +1,6 @@
 #include "QmAVIFile.h"
 
 #include <algorithm>
-#include <cassert>
 #include <stdexcept>
 
 namespace {
@@ -73,13 +72,11 @@ void TQmAVIFileReader::CheckSignature() {
 // ---------------------------------------------------------------- chunk tree
 
 TChunkNode* TQmAVIFileReader::MutableNode(TNodeIndex i) {
-  assert(i < NodeCount || i == kNoNode);
   if (i >= NodeCount) return nullptr;
   return &(*Pages[i >> 9])[i & 511];
 }
 
 const TChunkNode& TQmAVIFileReader::Node(TNodeIndex i) const {
-  assert(i < NodeCount || i == kNoNode);
   if (i >= NodeCount) return kEmptyNode;
   return (*Pages[i >> 9])[i & 511];
 }
@@ -97,7 +94,7 @@ TNodeIndex TQmAVIFileReader::AddNode(TNodeIndex parent, FourCC id, FourCC formTy
   (*page)[index & 511] = TChunkNode{id, dataPos, 0, size, kNoNode, 0, formType, kNoNode, kNoNode, 0};
   ++NodeCount;
 
-  assert(parent == kNoNode || parent < index);
+  // A parent that names no earlier node is taken as none.
   if (TChunkNode* p = parent < index ? MutableNode(parent) : nullptr) {
     if (p->FirstChild == kNoNode)
       p->FirstChild = index;

@@ -165,6 +165,9 @@ std::int32_t TQmAVIFileReader::Scan(std::uint8_t scanMode) {
   HeadersRead = false;
   Integrity = 0;
   Clear();
+  // A fresh walker: scan mode and the open-chunk stack of an earlier scan
+  // would otherwise carry over and change what this one finds.
+  ChunkStream = std::make_unique<TQMRIFFStream>(ChunkStream->Stream);
 
   TQMRIFFStream& cs = *ChunkStream;
   TStream64& file = *cs.Stream;

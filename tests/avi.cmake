@@ -5,3 +5,6 @@ tovacrex_add_gtest(test_avi SOURCES test_riff_stream.cpp test_avi_reader.cpp LIB
 if(NOT WIN32)
   tovacrex_add_gtest(test_avi_ffmpeg SOURCES test_avi_ffmpeg.cpp LIBS tovacrex_avi)
 endif()
+
+# Random and mutated inputs; also run by the sanitizer build.
+tovacrex_add_gtest(test_avi_robustness SOURCES test_avi_robustness.cpp LIBS tovacrex_avi)

@@ -481,13 +481,24 @@ TEST(AviDamage, FormLongerThanTheFileStillGivesHeaders) {
 }
 
 TEST(AviDamage, ScanningAgainGivesTheSameResult) {
-  const Image img = MakeAvi();
-  Scanned sc(img);
-  const std::uint32_t nodes = sc.reader.NodeCount;
-  const std::int64_t pos = sc.reader.VideoStreamHeaderPos;
-  sc.stream.Seek(100, 0);
-  ASSERT_EQ(sc.reader.Scan(0), 0);
-  EXPECT_EQ(sc.reader.NodeCount, nodes);
-  EXPECT_EQ(sc.reader.VideoStreamHeaderPos, pos);
-  EXPECT_TRUE(sc.reader.HeadersRead);
+  Image damaged = MakeAvi();
+  // A form size beyond the file and a gap before "hdrl": the first scan
+  // ends in scan mode, which must not carry over into the next.
+  damaged.bytes.insert(damaged.bytes.begin() + 12, {0x01, 0x02});
+  Set32(damaged.bytes, 4, 0x7FFFFFF0);
+  for (const Bytes& bytes : {MakeAvi().bytes, damaged.bytes}) {
+    SCOPED_TRACE(bytes.size());
+    Scanned sc(bytes);
+    ASSERT_EQ(sc.result, 0);
+    const std::uint32_t nodes = sc.reader.NodeCount;
+    const std::int64_t pos = sc.reader.VideoStreamHeaderPos;
+    const std::int32_t integrity = sc.reader.Integrity;
+    EXPECT_NE(pos, 0);
+    sc.stream.Seek(100, 0);
+    ASSERT_EQ(sc.reader.Scan(0), 0);
+    EXPECT_EQ(sc.reader.NodeCount, nodes);
+    EXPECT_EQ(sc.reader.VideoStreamHeaderPos, pos);
+    EXPECT_EQ(sc.reader.Integrity, integrity);
+    EXPECT_TRUE(sc.reader.HeadersRead);
+  }
 }

@@ -185,16 +185,25 @@ std::int32_t TQmAVIFileReader::Scan(std::uint8_t scanMode) {
   auto leaveLast = [&cs] {
     if (!cs.Resync) cs.Ascend();
   };
+  auto popParent = [&] {
+    if (parents.empty()) {
+      parent = kNoNode;
+    } else {
+      parent = parents.back();
+      parents.pop_back();
+    }
+  };
+  // In scan mode one Ascend can leave several lists at once; the parents
+  // follow, or later lists would hang under lists that have ended.
+  auto followDepth = [&] {
+    while (parents.size() + (parent != kNoNode ? 1 : 0) > cs.Depth) popParent();
+  };
 
   while (!cs.EndOfFile) {
     if (cs.EndOfChunk) {
       cs.Ascend();
-      if (parents.empty()) {
-        parent = kNoNode;
-      } else {
-        parent = parents.back();
-        parents.pop_back();
-      }
+      popParent();
+      followDepth();
       continue;
     }
     if (!cs.Descend()) continue;
@@ -220,6 +229,7 @@ std::int32_t TQmAVIFileReader::Scan(std::uint8_t scanMode) {
         // index nested in a list still belong to that list.
         AddNode(lastTopLevel_, id, 0, cs.DataPos, cs.ChunkSize);
         cs.Ascend();
+        followDepth();
       } else {
         parents.push_back(parent);
         parent = AddNode(parent, id, cs.FormType, cs.DataPos, cs.ChunkSize);
@@ -241,6 +251,7 @@ std::int32_t TQmAVIFileReader::Scan(std::uint8_t scanMode) {
     const TChunkNode& n = Node(node);
     if (n.Size > FileSize || n.DataPos + n.Size > FileSize) SetNodeFlags(node, n.Flags | nfDamaged);
     cs.Ascend();
+    followDepth();
   }
 
   ReadHeaders();

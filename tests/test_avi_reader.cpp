@@ -471,6 +471,28 @@ TEST(AviDamage, ResynchronisationMarksTheChunkBeforeTheGap) {
   EXPECT_EQ(r.VideoHandler(), FCC(code));
 }
 
+// After a resynchronisation the lists that follow keep their places in the
+// tree, and the walk still ends on entering "movi" without scanning the
+// frames behind it for the next chunk.
+TEST(AviDamage, DamagedHeaderAreaStillStopsAtMovi) {
+  const std::string code("\x01\x01\x01\x01");
+  const Image img =
+      Build({Riff("AVI ", {List("hdrl", {Chunk("avih", AvihData()), Raw(Bytes{1, 2, 3, 4, 5, 6}), AudioStrl(),
+                                         VideoStrl(code, code)}),
+                           List("movi", {Chunk("00dc", 4 << 20)}).Label("movi")})});
+  Scanned sc(img);
+  const TQmAVIFileReader& r = sc.reader;
+  EXPECT_EQ(r.Integrity, -1);
+  const TNodeIndex hdrl = r.FindChildList(0, FCC("LIST"), FCC("hdrl"));
+  const TNodeIndex audio = r.FindChildList(hdrl, FCC("LIST"), FCC("strl"));
+  EXPECT_NE(r.FindNextList(audio, FCC("LIST"), FCC("strl")), kNoNode);
+  EXPECT_NE(r.FindChildList(0, FCC("LIST"), FCC("movi")), kNoNode);
+  EXPECT_EQ(r.AudioStreamCount, 1);
+  EXPECT_EQ(r.VideoStreamHeaderPos, img.DataPos("v.strh"));
+  EXPECT_EQ(r.VideoFormatPos, img.DataPos("v.strf"));
+  EXPECT_LT(sc.stream.bytesRead, 4096);
+}
+
 TEST(AviDamage, FormLongerThanTheFileStillGivesHeaders) {
   Image img = MakeAvi();
   Set32(img.bytes, 4, 0x7FFFFFF0);

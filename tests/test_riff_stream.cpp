@@ -334,6 +334,7 @@ TEST(RiffResync, AscendFromAStreamIndexScansOnPastItsHead) {
     ix[at + 4] = 2;
   };
   putChunk(8, "00dc");   // inside the 32-byte head: not found
+  putChunk(24, "00dc");
   putChunk(32, "00dc");  // first entry past the head
   const Image img = Build({Riff("AVI ", {List("movi", {Chunk("ix00", ix).Label("ix")})})});
   MemoryStream s(img.bytes);

@@ -17,10 +17,10 @@ bool IsContainer(FourCC id) { return id == FCC("RIFF") || id == FCC("LIST"); }
 // header found while resynchronising.
 std::string Describe(const TQMRIFFStream& rs) {
   std::string s = FourCCText(rs.ChunkId);
-  if (IsContainer(rs.ChunkId)) s += ":" + FourCCText(rs.FormType);
-  s += "@" + std::to_string(rs.DataPos);
-  if (!IsContainer(rs.ChunkId)) s += "+" + std::to_string(rs.ChunkSize);
-  if (rs.Resync) s += "*";
+  if (IsContainer(rs.ChunkId)) s.append(":").append(FourCCText(rs.FormType));
+  s.append("@").append(std::to_string(rs.DataPos));
+  if (!IsContainer(rs.ChunkId)) s.append("+").append(std::to_string(rs.ChunkSize));
+  if (rs.Resync) s.append("*");
   return s;
 }
 

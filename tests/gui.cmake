@@ -31,7 +31,7 @@ if(WIN32)
   endfunction()
 
   tovacrex_add_gui_test(test_gui SOURCES test_gui.cpp ${TOVACREX_RESOURCES} LIBS tovacrex_win)
-  tovacrex_add_gui_test(test_gui_process SOURCES test_gui_process.cpp LIBS advapi32 user32)
+  tovacrex_add_gui_test(test_gui_process SOURCES test_gui_process.cpp LIBS tovacrex_avi advapi32 user32)
   target_compile_definitions(test_gui_process PRIVATE TOVACREX_EXE="$<TARGET_FILE:tovacrex>")
   add_dependencies(test_gui_process tovacrex)
 endif()

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "RiffBuilder.h"
 #include "TestFiles.h"
 #include "app/MainDialog.h"
 #include "app/OpenDialog.h"
@@ -20,51 +21,18 @@ namespace {
 
 // ---- A small AVI file --------------------------------------------------
 
-void Put32(Bytes& b, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-void PutId(Bytes& b, const char* id) { b.insert(b.end(), id, id + 4); }
-
-Bytes Chunk(const char* id, const Bytes& data) {
-  Bytes b;
-  PutId(b, id);
-  Put32(b, static_cast<std::uint32_t>(data.size()));
-  b.insert(b.end(), data.begin(), data.end());
-  if (data.size() % 2) b.push_back(0);
-  return b;
-}
-
-Bytes List(const char* outer, const char* type, const Bytes& content) {
-  Bytes data;
-  PutId(data, type);
-  data.insert(data.end(), content.begin(), content.end());
-  return Chunk(outer, data);
-}
-
-Bytes operator+(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
-// Where TinyAvi puts the two codec fields.
-constexpr std::size_t kHandlerPos = 112;      // strh data (108) + 4
-constexpr std::size_t kCompressionPos = 188;  // strf data (172) + 16
-
-// RIFF 'AVI ' with hdrl (avih, strl with strh and strf) and a movi list.
-Bytes TinyAvi(const char* handler, const char* compression) {
-  Bytes strh(56, 0);
-  std::copy_n("vids", 4, strh.begin());
-  std::copy_n(handler, 4, strh.begin() + 4);
-  Bytes strf;
-  Put32(strf, 40);   // biSize
-  Put32(strf, 16);   // biWidth
-  Put32(strf, 16);   // biHeight
-  Put32(strf, 0x00180001);  // biPlanes 1, biBitCount 24
-  PutId(strf, compression);
-  strf.resize(40, 0);
-  const Bytes hdrl = Chunk("avih", Bytes(56, 0)) + List("LIST", "strl", Chunk("strh", strh) + Chunk("strf", strf));
-  return List("RIFF", "AVI ", List("LIST", "hdrl", hdrl) + List("LIST", "movi", Chunk("00dc", Bytes(8, 0x55))));
-}
+// A one-stream AVI; the codec fields lie at Handler() and Compression().
+struct Film {
+  Film(const std::string& handler, const std::string& compression) {
+    riff::AviOptions options;
+    options.handler = handler;
+    options.compression = compression;
+    image = riff::MakeAvi(options);
+  }
+  std::size_t Handler() const { return static_cast<std::size_t>(image.DataPos("v.strh") + 4); }
+  std::size_t Compression() const { return static_cast<std::size_t>(image.DataPos("v.strf") + 16); }
+  riff::Image image;
+};
 
 std::string FourCCAt(const Bytes& b, std::size_t pos) {
   return pos + 4 <= b.size() ? std::string(b.begin() + pos, b.begin() + pos + 4) : std::string();
@@ -277,7 +245,7 @@ TEST(MainDialog, FailureAndUnknownCodecStates) {
   const std::string text = dir.File("notes.avi");
   const std::string unknown = dir.File("unknown.avi");
   WriteBytes(text, BytesOf("just some text, not a RIFF file"));
-  WriteBytes(unknown, TinyAvi("cvid", "cvid"));
+  WriteBytes(unknown, Film("cvid", "cvid").image.bytes);
 
   struct Row {
     long language;
@@ -298,20 +266,25 @@ TEST(MainDialog, FailureAndUnknownCodecStates) {
 }
 
 TEST(MainDialog, SingleTargetCodecConvertsWithTheListDisabled) {
-  TempDir dir;
-  const std::string file = dir.File("v1.avi");
-  WriteBytes(file, TinyAvi("mpg4", "MPG4"));
-  const std::wstring name(file.begin(), file.end());
+  for (const auto& [language, mark] : {std::pair(0L, kEnglishMark), std::pair(1L, kRussianMark)}) {
+    SCOPED_TRACE(language);
+    TempDir dir;
+    const std::string file = dir.File("v1.avi");
+    const Film v1("mpg4", "MPG4");
+    WriteBytes(file, v1.image.bytes);
+    const std::wstring name(file.begin(), file.end());
 
-  Program p(0, file);
-  HWND d = p.Open();
-  EXPECT_EQ(Read(d), (Shown{name, L"Microsoft MPEG4 V1", {L"DivX V1"}, 0, false, false, true}));
+    Program p(language, file);
+    HWND d = p.Open();
+    EXPECT_EQ(Read(d), (Shown{name, L"Microsoft MPEG4 V1", {L"DivX V1"}, 0, false, false, true}));
 
-  Press(d, kSaveButton);
-  const Bytes after = ReadBytes(file);
-  EXPECT_EQ(FourCCAt(after, kHandlerPos), "div1");
-  EXPECT_EQ(FourCCAt(after, kCompressionPos), "DIV1");
-  EXPECT_EQ(Read(d), (Shown{name, L"DivX V1", {std::wstring(L"Microsoft MPEG4 V1 ") + kEnglishMark}, 0, false, false, true}));
+    Press(d, kSaveButton);
+    const Bytes after = ReadBytes(file);
+    EXPECT_EQ(FourCCAt(after, v1.Handler()), "div1");
+    EXPECT_EQ(FourCCAt(after, v1.Compression()), "DIV1");
+    EXPECT_EQ(Read(d),
+              (Shown{name, L"DivX V1", {std::wstring(L"Microsoft MPEG4 V1 ") + mark}, 0, false, false, true}));
+  }
 }
 
 TEST(MainDialog, ConvertsAndConvertsBackInBothLanguages) {
@@ -323,7 +296,8 @@ TEST(MainDialog, ConvertsAndConvertsBackInBothLanguages) {
     SCOPED_TRACE(row.language);
     TempDir dir;
     const std::string file = dir.File("film.avi");
-    const Bytes original = TinyAvi("div3", "DIV3");
+    const Film film("div3", "DIV3");
+    const Bytes& original = film.image.bytes;
     WriteBytes(file, original);
     const std::wstring name(file.begin(), file.end());
 
@@ -334,8 +308,8 @@ TEST(MainDialog, ConvertsAndConvertsBackInBothLanguages) {
 
     Press(d, kSaveButton);  // the first entry is preselected
     Bytes bytes = ReadBytes(file);
-    EXPECT_EQ(FourCCAt(bytes, kHandlerPos), "mp43");
-    EXPECT_EQ(FourCCAt(bytes, kCompressionPos), "MP43");
+    EXPECT_EQ(FourCCAt(bytes, film.Handler()), "mp43");
+    EXPECT_EQ(FourCCAt(bytes, film.Compression()), "MP43");
     const std::wstring back = std::wstring(L"DivX V3 Low ") + row.mark;
     EXPECT_EQ(Read(d), (Shown{name, L"Microsoft MPEG4 V3", {back, L"DivX V3 Fast", L"Angel Potion V1"}, 0, true, true,
                               true}));
@@ -343,8 +317,8 @@ TEST(MainDialog, ConvertsAndConvertsBackInBothLanguages) {
     Choose(d, 1);
     Press(d, kSaveButton);
     bytes = ReadBytes(file);
-    EXPECT_EQ(FourCCAt(bytes, kHandlerPos), "div4");
-    EXPECT_EQ(FourCCAt(bytes, kCompressionPos), "DIV3");
+    EXPECT_EQ(FourCCAt(bytes, film.Handler()), "div4");
+    EXPECT_EQ(FourCCAt(bytes, film.Compression()), "DIV3");
     EXPECT_EQ(Read(d).entries, (Entries{L"Microsoft MPEG4 V3", L"Angel Potion V1", back}));
 
     Choose(d, 2);  // the marked entry: back to exactly what the file had
@@ -365,7 +339,7 @@ TEST(MainDialog, WriteFailureWarnsThenShowsTheFailureState) {
     SCOPED_TRACE(row.language);
     TempDir dir;
     const std::string file = dir.File("busy.avi");
-    const Bytes original = TinyAvi("div3", "DIV3");
+    const Bytes original = Film("div3", "DIV3").image.bytes;
     WriteBytes(file, original);
     const std::wstring name(file.begin(), file.end());
 
@@ -391,7 +365,7 @@ TEST(MainDialog, WriteFailureWarnsThenShowsTheFailureState) {
 TEST(MainDialog, EnterDoesNothingAndEscapeQuits) {
   TempDir dir;
   const std::string file = dir.File("film.avi");
-  const Bytes original = TinyAvi("xvid", "XVID");
+  const Bytes original = Film("xvid", "XVID").image.bytes;
   WriteBytes(file, original);
 
   Program p(0, file);
@@ -427,44 +401,13 @@ TEST(MainDialog, CloseBoxQuits) {
 
 // ---- Settings and the window menu -------------------------------------------
 
-const wchar_t* const kEnglishStrings[] = {
-    L"Open file - Tovacrex",    L"File no found",       L"Can't open file",
-    L"Can't write to file",     L"File isn't AVI-file", L"Unknown codec",
-    L"No",                      L"Unknown",             L"Error",
-    L"(original format)",       L"Video files",         L"All files",
-    L"Язык изменится после перезапуска программы.",     L"Visit Tovacrex Web site",
-    L"Can't create stream",     L"Can't create Avi Reader",
-};
-const wchar_t* const kRussianStrings[] = {
-    L"Открыть файл для переконвертации - Tovacrex",
-    L"Файл не найден",
-    L"Файл не доступен для чтения",
-    L"Файл не доступен для записи",
-    L"Файл не является AVI-файлом",
-    L"Файл записан неизвестным кодеком",
-    L"Нет",
-    L"Неизвестно",
-    L"Ошибка",
-    L"(оригинальный формат)",
-    L"Видео файлы",
-    L"Все файлы",
-    L"The language changes will take effect next time your start program.",
-    L"Посетить сайт программы",
-    L"Невозможно создать поток для чтения",
-    L"Невозможно создать Avi Reader",
-};
-
-void ExpectStrings(const TProgramState& s, const wchar_t* const (&expected)[16]) {
-  for (int n = 1; n <= 16; ++n) {
-    SCOPED_TRACE(n);
-    EXPECT_EQ(s.Strings[n], expected[n - 1]);
-  }
-}
-
 TEST(Settings, NoKeyIsEnglishAndStoresZeroAtTheEnd) {
   Program p(-1);
   EXPECT_EQ(p.state.Language, kEnglish);
-  ExpectStrings(p.state, kEnglishStrings);
+  // The first and last ids, and the one that holds the other language.
+  EXPECT_EQ(p.state.Strings[1], L"Open file - Tovacrex");
+  EXPECT_EQ(p.state.Strings[13], L"Язык изменится после перезапуска программы.");
+  EXPECT_EQ(p.state.Strings[16], L"Can't create Avi Reader");
   EXPECT_EQ(StoredLanguage(), -1);
   WriteSettings(p.state);
   EXPECT_EQ(StoredLanguage(), 0);
@@ -473,7 +416,9 @@ TEST(Settings, NoKeyIsEnglishAndStoresZeroAtTheEnd) {
 TEST(Settings, StoredOneIsTheRussianTemplateAndStrings) {
   Program p(1);
   EXPECT_EQ(p.state.Language, kRussian);
-  ExpectStrings(p.state, kRussianStrings);
+  EXPECT_EQ(p.state.Strings[1], L"Открыть файл для переконвертации - Tovacrex");
+  EXPECT_EQ(p.state.Strings[13], L"The language changes will take effect next time your start program.");
+  EXPECT_EQ(p.state.Strings[16], L"Невозможно создать Avi Reader");
   HWND d = p.Open();
   EXPECT_EQ(Text(d, kTargetLabel), L"Новый кодек:");
   EXPECT_EQ(Text(d, kOpenButton), L"&Открыть");
@@ -681,7 +626,7 @@ TEST(OpenFileDialog, FiltersFileChoiceAndTheRememberedFilter) {
   TempDir dir;
   const std::string film = dir.File("film.avi");
   const std::string notes = dir.File("notes.txt");
-  WriteBytes(film, TinyAvi("div3", "DIV3"));
+  WriteBytes(film, Film("div3", "DIV3").image.bytes);
   WriteBytes(notes, BytesOf("text"));
 
   Program p(1);
@@ -730,8 +675,8 @@ TEST(OpenFileDialog, OpenAnalysesTheChosenFileAndCancelChangesNothing) {
   TempDir dir;
   const std::string first = dir.File("first.avi");
   const std::string second = dir.File("second.avi");
-  WriteBytes(first, TinyAvi("div3", "DIV3"));
-  WriteBytes(second, TinyAvi("divx", "DX50"));
+  WriteBytes(first, Film("div3", "DIV3").image.bytes);
+  WriteBytes(second, Film("divx", "DX50").image.bytes);
 
   Program p(0, first);
   HWND d = p.Open();

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "RiffBuilder.h"
 #include "TestFiles.h"
 
 namespace {
@@ -24,46 +25,8 @@ std::string ProgramPath() {
   return path;
 }
 
-void Put32(Bytes& b, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
-Bytes Chunk(const char* id, const Bytes& data) {
-  Bytes b(id, id + 4);
-  Put32(b, static_cast<std::uint32_t>(data.size()));
-  b.insert(b.end(), data.begin(), data.end());
-  return b;
-}
-
-Bytes List(const char* outer, const char* type, Bytes content) {
-  content.insert(content.begin(), type, type + 4);
-  return Chunk(outer, content);
-}
-
-Bytes Join(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-
-constexpr std::size_t kHandlerPos = 112;
-constexpr std::size_t kCompressionPos = 188;
-
-// RIFF 'AVI ' with one video stream: strh handler "div3", strf "DIV3".
-Bytes DivX3Avi() {
-  Bytes strh(56, 0);
-  std::copy_n("vidsdiv3", 8, strh.begin());
-  Bytes strf(40, 0);
-  strf[0] = 40;
-  std::copy_n("DIV3", 4, strf.begin() + 16);
-  return List("RIFF", "AVI ",
-              Join({List("LIST", "hdrl",
-                         Join({Chunk("avih", Bytes(56, 0)), List("LIST", "strl", Join({Chunk("strh", strh), Chunk("strf", strf)}))})),
-                    List("LIST", "movi", Chunk("00dc", Bytes(8, 0x55)))}));
-}
-
-std::string FourCCAt(const Bytes& b, std::size_t pos) {
-  return pos + 4 <= b.size() ? std::string(b.begin() + pos, b.begin() + pos + 4) : std::string();
+std::string FourCCAt(const Bytes& b, std::int64_t pos) {
+  return std::string(b.begin() + pos, b.begin() + pos + 4);
 }
 
 // Texts through the wide messages, which the system carries across processes.
@@ -139,7 +102,11 @@ TEST(Program, ConvertsTheFileNamedOnTheCommandLineAndStoresTheLanguage) {
   ASSERT_EQ(StoredLanguage(), -1);
   TempDir dir;
   const std::string file = dir.File("my film.avi");
-  WriteBytes(file, DivX3Avi());
+  riff::AviOptions options;
+  options.handler = "div3";
+  options.compression = "DIV3";
+  const riff::Image film = riff::MakeAvi(options);
+  WriteBytes(file, film.bytes);
 
   Process program("\"" + file + "\"");
   ASSERT_TRUE(program.Started()) << ProgramPath();
@@ -163,8 +130,8 @@ TEST(Program, ConvertsTheFileNamedOnTheCommandLineAndStoresTheLanguage) {
   EXPECT_EQ(program.WaitForExit(), 0u);
 
   const Bytes after = ReadBytes(file);
-  EXPECT_EQ(FourCCAt(after, kHandlerPos), "mp43");
-  EXPECT_EQ(FourCCAt(after, kCompressionPos), "MP43");
+  EXPECT_EQ(FourCCAt(after, film.DataPos("v.strh") + 4), "mp43");
+  EXPECT_EQ(FourCCAt(after, film.DataPos("v.strf") + 16), "MP43");
   EXPECT_EQ(StoredLanguage(), 0);
 }
 

@@ -58,6 +58,7 @@ class TQmAVIFileReader {
   FourCC GetNodeId(TNodeIndex node) const;
   TNodeIndex GetNextSibling(TNodeIndex node) const;
   TNodeIndex GetFirstChild(TNodeIndex node) const;
+  const TChunkNode& GetNode(TNodeIndex node) const { return Node(node); }
   std::size_t PageTableLength() const { return Pages.size(); }
   std::size_t AllocatedPages() const;
 

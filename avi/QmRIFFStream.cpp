@@ -1,6 +1,9 @@
 #include "QmRIFFStream.h"
 
 #include <algorithm>
+#include <cstring>
+#include <exception>
+#include <limits>
 
 #include "../platform/OsFile.h"
 
@@ -97,8 +100,17 @@ constexpr FourCC kRec = MakeFourCC("rec ");
 bool IsContainer(FourCC id) { return id == kRIFF || id == kLIST; }
 
 std::uint8_t ByteOf(FourCC v, int i) { return static_cast<std::uint8_t>(v >> (8 * i)); }
-bool IsDigit(std::uint8_t c) { return c >= '0' && c <= '9'; }
-bool IsAlnum(std::uint8_t c) { return IsDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+constexpr bool IsDigit(std::uint8_t c) { return c >= '0' && c <= '9'; }
+constexpr bool IsAlnumByte(std::uint8_t c) { return IsDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+struct AlnumTable {
+  bool is[256];
+  constexpr AlnumTable() : is() {
+    for (int c = 0; c < 256; ++c) is[c] = IsAlnumByte(static_cast<std::uint8_t>(c));
+  }
+};
+constexpr AlnumTable kAlnum;
+bool IsAlnum(std::uint8_t c) { return kAlnum.is[c]; }
 
 // "00dc" and friends: two digits, then the kind of data.
 bool IsStreamDataId(FourCC id, std::int64_t streamCount) {
@@ -119,10 +131,119 @@ bool IsValidIndexId(FourCC id, std::int64_t streamCount) {
   return IsIndexId(id) && (ByteOf(id, 2) - '0') * 10 + (ByteOf(id, 3) - '0') < streamCount;
 }
 
+// Whether an id is plausible for a chunk in the given context (see Context).
+bool IsValidIn(FourCC context, FourCC id, std::int64_t streamCount) {
+  if (context == kIdx1) return id == kJUNK || IsStreamDataId(id, streamCount);
+  if (context == kMovi) return id == kJUNK || IsStreamDataId(id, streamCount) || IsValidIndexId(id, streamCount);
+  return IsAlnum(ByteOf(id, 0)) && IsAlnum(ByteOf(id, 1)) && IsAlnum(ByteOf(id, 2)) && IsAlnum(ByteOf(id, 3));
+}
+
 // A container's size counts its type field; one declared shorter than that
 // is taken as empty, so that its end never lies before its data.
 std::int64_t ContainerDataSize(std::int64_t declared) { return declared >= 4 ? declared - 4 : 0; }
 }  // namespace
+
+// Brackets one public walker call: the outermost one takes the stream's
+// position on entry and puts the stream there on return.
+class TQMRIFFStream::Call {
+ public:
+  explicit Call(TQMRIFFStream& w) : w_(w), exceptions_(std::uncaught_exceptions()) {
+    if (w_.callDepth_++ == 0) w_.Enter();
+  }
+  ~Call() {
+    if (--w_.callDepth_ == 0) w_.Leave(std::uncaught_exceptions() > exceptions_);
+  }
+  Call(const Call&) = delete;
+  Call& operator=(const Call&) = delete;
+
+ private:
+  TQMRIFFStream& w_;
+  int exceptions_;
+};
+
+void TQMRIFFStream::Enter() {
+  buffered_ = false;
+  if (!ReadAhead || !Stream) return;
+  const std::int64_t position = Stream->Seek(0, 1);
+  if (position < 0) return;
+  // The owner may have read, sought or even written since the last call;
+  // what was read ahead is kept only if the stream is where we left it.
+  if (position != leftAt_ || Stream != bufferOf_) {
+    bufferStart_ = -1;
+    bufferLength_ = 0;
+    size_ = -1;
+    bufferOf_ = Stream;
+  }
+  pos_ = realPos_ = position;
+  buffered_ = true;
+}
+
+void TQMRIFFStream::Leave(bool unwinding) {
+  if (!buffered_) return;
+  buffered_ = false;
+  leftAt_ = -1;
+  // No further calls on a stream that has just thrown.
+  if (unwinding) return;
+  if (realPos_ != pos_) realPos_ = Stream->Seek(pos_, 0);
+  if (realPos_ == pos_) leftAt_ = pos_;
+}
+
+std::int64_t TQMRIFFStream::Position() {
+  if (buffered_) return pos_;
+  return Stream ? Stream->GetPosition() : 0;
+}
+
+std::int64_t TQMRIFFStream::FileSize() {
+  if (!buffered_) return Stream->GetSize();
+  if (size_ < 0) size_ = Stream->GetSize();
+  return size_;
+}
+
+// Reads the bytes at the walk's position, or as many as the file has there.
+std::int64_t TQMRIFFStream::ReadBytes(std::uint8_t* buffer, std::int64_t count) {
+  if (!buffered_) return Stream->Read(buffer, count);
+  if (count <= 0) return 0;
+  const std::int64_t end = bufferStart_ + bufferLength_;
+  const bool inside = bufferStart_ >= 0 && pos_ >= bufferStart_ && pos_ <= end;
+  // A buffer read at this very position that came up short met the end of
+  // the file; reading again would only find the same.
+  if (!inside || (end - pos_ < count && bufferStart_ != pos_)) Refill();
+  const std::int64_t available = bufferStart_ + bufferLength_ - pos_;
+  const std::int64_t n = std::clamp<std::int64_t>(available, 0, count);
+  if (n > 0) std::memcpy(buffer, buffer_.data() + (pos_ - bufferStart_), static_cast<std::size_t>(n));
+  pos_ += n;
+  return n;
+}
+
+void TQMRIFFStream::Refill() {
+  if (buffer_.empty()) buffer_.resize(static_cast<std::size_t>(kReadAheadSize));
+  bufferStart_ = pos_;
+  bufferLength_ = 0;
+  if (realPos_ != pos_) realPos_ = Stream->Seek(pos_, 0);
+  if (realPos_ != pos_) {
+    realPos_ = -1;  // a failed move: nothing read, the stream is put right on return
+    return;
+  }
+  const std::int64_t got = Stream->Read(buffer_.data(), kReadAheadSize);
+  bufferLength_ = std::clamp<std::int64_t>(got, 0, kReadAheadSize);
+  realPos_ = got == bufferLength_ ? pos_ + bufferLength_ : -1;
+}
+
+// A move from the beginning: like the stream's, one before the start fails
+// and leaves the position alone.
+std::int64_t TQMRIFFStream::SeekTo(std::int64_t position) {
+  if (!buffered_) return Stream->Seek(position, 0);
+  if (position < 0) return -1;
+  pos_ = position;
+  return pos_;
+}
+
+void TQMRIFFStream::StepBack4() {
+  if (buffered_)
+    SeekTo(pos_ - 4);
+  else
+    Stream->Seek(-4, 1);
+}
 
 std::int64_t TQMRIFFStream::Seek(std::int64_t offset, std::uint16_t origin) {
   return Stream ? Stream->Seek(offset, origin) : -1;
@@ -130,7 +251,7 @@ std::int64_t TQMRIFFStream::Seek(std::int64_t offset, std::uint16_t origin) {
 
 bool TQMRIFFStream::ReadFourCC(FourCC& value) {
   std::uint8_t b[4];
-  if (Stream->Read(b, 4) < 4) return false;
+  if (ReadBytes(b, 4) < 4) return false;
   value = FourCCFromBytes(b);
   return true;
 }
@@ -145,7 +266,7 @@ bool TQMRIFFStream::ReadContainerType() {
 // Moves the id window on by two bytes: its last two bytes become its first.
 bool TQMRIFFStream::SlideWindow() {
   std::uint8_t b[2];
-  if (Stream->Read(b, 2) < 2) return false;
+  if (ReadBytes(b, 2) < 2) return false;
   ChunkId = (ChunkId >> 16) | (static_cast<FourCC>(b[0]) << 16) | (static_cast<FourCC>(b[1]) << 24);
   return true;
 }
@@ -169,15 +290,7 @@ FourCC TQMRIFFStream::Context(std::int64_t position) {
   return t.Id == kIdx1 ? kIdx1 : t.FormType;
 }
 
-bool TQMRIFFStream::IsValidChunkId(FourCC id) {
-  const FourCC context = Context(Stream ? Stream->GetPosition() : 0);
-  if (context == kIdx1) return id == kJUNK || IsStreamDataId(id, StreamCount);
-  if (context == kMovi)
-    return id == kJUNK || IsStreamDataId(id, StreamCount) || IsValidIndexId(id, StreamCount);
-  for (int i = 0; i < 4; ++i)
-    if (!IsAlnum(ByteOf(id, i))) return false;
-  return true;
-}
+bool TQMRIFFStream::IsValidChunkId(FourCC id) { return IsValidIn(Context(Position()), id, StreamCount); }
 
 bool TQMRIFFStream::IsKnownList(FourCC id, FourCC type) {
   if (id == kRIFF) return type == MakeFourCC("AVI ") || type == MakeFourCC("AVIX");
@@ -187,14 +300,57 @@ bool TQMRIFFStream::IsKnownList(FourCC id, FourCC type) {
   return false;
 }
 
+// The scan's inner loop, run on the read-ahead buffer: moves the id window
+// on, as FindNext does, while the id stays implausible, the bytes are in the
+// buffer and the context cannot change. Stops on the first plausible id with
+// the window and position as FindNext would have them; false when it could
+// not move at all.
+bool TQMRIFFStream::SkipInvalidIds() {
+  const std::int64_t end = bufferStart_ + bufferLength_;
+  if (bufferStart_ < 0 || pos_ < bufferStart_ || pos_ > end) return false;
+  const FourCC context = Context(pos_);
+  // The context holds until the position reaches the end of the entry that
+  // gives it; with none, it holds to the end of the file.
+  const std::int64_t limit = contextIndex_ >= 0 ? Tags[static_cast<std::size_t>(contextIndex_)].PaddedEnd()
+                                                : std::numeric_limits<std::int64_t>::max();
+  const std::uint8_t* const data = buffer_.data();
+  std::int64_t p = pos_;
+  FourCC id = ChunkId;
+  bool moved = false;
+  for (;;) {
+    if (IsAlnum(ByteOf(id, 2)) && IsAlnum(ByteOf(id, 3))) {
+      if (end - p < 2) break;
+      const std::uint8_t* b = data + (p - bufferStart_);
+      id = (id >> 16) | (static_cast<FourCC>(b[0]) << 16) | (static_cast<FourCC>(b[1]) << 24);
+      p += 2;
+    } else {
+      if (end - p < 4) break;
+      id = FourCCFromBytes(data + (p - bufferStart_));
+      p += 4;
+    }
+    moved = true;
+    if (p >= limit || IsValidIn(context, id, StreamCount)) break;
+  }
+  ChunkId = id;
+  pos_ = p;
+  return moved;
+}
+
+std::int64_t TQMRIFFStream::FindNextChunk() {
+  if (!Stream) return -1;
+  Call call(*this);
+  return FindNext();
+}
+
 // Every pass reads at least two bytes further, so the scan ends at the end
 // of the file at the latest.
-std::int64_t TQMRIFFStream::FindNextChunk() {
+std::int64_t TQMRIFFStream::FindNext() {
   if (!Stream) return -1;
   if (!ReadFourCC(ChunkId)) return -1;
   for (;;) {
     while (!IsValidChunkId(ChunkId)) {
       Resync = true;
+      if (buffered_ && SkipInvalidIds()) continue;
       if (IsAlnum(ByteOf(ChunkId, 2)) && IsAlnum(ByteOf(ChunkId, 3))) {
         if (!SlideWindow()) return -1;
       } else if (!ReadFourCC(ChunkId)) {
@@ -204,8 +360,8 @@ std::int64_t TQMRIFFStream::FindNextChunk() {
     FourCC size;
     if (!ReadFourCC(size)) return -1;
     ChunkSize = size;
-    if (Stream->GetPosition() + ChunkSize > Stream->GetSize() || ChunkSize > kMaxScannedChunkSize) {
-      Stream->Seek(-4, 1);
+    if (Position() + ChunkSize > FileSize() || ChunkSize > kMaxScannedChunkSize) {
+      StepBack4();
       if (!SlideWindow()) return -1;
       continue;
     }
@@ -215,9 +371,9 @@ std::int64_t TQMRIFFStream::FindNextChunk() {
         ChunkId = 0;  // pass over its header and look inside
         continue;
       }
-      return Stream->GetPosition() - 12;
+      return Position() - 12;
     }
-    return Stream->GetPosition() - 8;
+    return Position() - 8;
   }
 }
 
@@ -225,8 +381,9 @@ bool TQMRIFFStream::Descend() {
   EndOfFile = true;
   HeaderValid = false;
   if (!Stream) return false;
+  Call call(*this);
   if (Resync) {
-    if (FindNextChunk() < 0) return false;
+    if (FindNext() < 0) return false;
   } else {
     FourCC size;
     if (!ReadFourCC(ChunkId) || !ReadFourCC(size)) return false;
@@ -236,16 +393,16 @@ bool TQMRIFFStream::Descend() {
       if (!ReadContainerType()) return false;
     } else if (!IsValidChunkId(ChunkId) || ChunkSize > 0x7FFFFFFF) {
       // The sizes led astray: look again from the last data we trusted.
-      Stream->Seek(DataPos, 0);
-      if (FindNextChunk() < 0) return false;
+      SeekTo(DataPos);
+      if (FindNext() < 0) return false;
     }
   }
-  DataPos = Stream->GetPosition();
+  DataPos = Position();
   // A container is judged against the list around it, not its own end.
   const std::int64_t enclosingEnd = ListEnd;
   if (IsContainer(ChunkId)) ListEnd = DataPos + ((ChunkSize + 1) & ~std::int64_t{1});
   if (!Resync && enclosingEnd != 0 && DataPos + ChunkSize > enclosingEnd) Resync = true;
-  EndOfFile = Stream->GetSize() <= DataPos;
+  EndOfFile = FileSize() <= DataPos;
   HeaderValid = true;
   Push();
   EndOfChunk = ChunkSize == 0;
@@ -262,12 +419,13 @@ void TQMRIFFStream::Push() {
 std::int64_t TQMRIFFStream::Ascend() {
   EndOfChunk = false;
   if (!HeaderValid || !Stream) return -1;
+  Call call(*this);
   if (Depth > Tags.size()) Depth = static_cast<std::uint32_t>(Tags.size());
   std::int64_t result = -1;
   if (!Resync) {
     if (Depth > 0) {
       const std::int64_t target = Tags[Depth - 1].PaddedEnd();
-      if (Stream->GetPosition() != target) result = Stream->Seek(target, 0);
+      if (Position() != target) result = SeekTo(target);
       --Depth;
       ++stackVersion_;
     }
@@ -276,11 +434,11 @@ std::int64_t TQMRIFFStream::Ascend() {
       // Only the 32-byte head of a stream index is skipped; its entries
       // are scanned like any other data.
       const std::int64_t target = Tags[Depth - 1].DataPos + 32;
-      if (Stream->GetPosition() != target) result = Stream->Seek(target, 0);
+      if (Position() != target) result = SeekTo(target);
     }
-    const std::int64_t found = FindNextChunk();
-    if (found >= 0) result = Stream->Seek(found, 0);  // the next Descend reads it again
-    const std::int64_t position = Stream->GetPosition();
+    const std::int64_t found = FindNext();
+    if (found >= 0) result = SeekTo(found);  // the next Descend reads it again
+    const std::int64_t position = Position();
     if (Depth > 0) --Depth;
     while (Depth > 0 && Tags[Depth - 1].PaddedEnd() <= position) --Depth;
     ++stackVersion_;
@@ -294,8 +452,8 @@ std::int64_t TQMRIFFStream::Ascend() {
     ListEnd = 0;
     ChunkId = kTopLevel;
   }
-  const std::int64_t position = Stream->GetPosition();
-  const std::int64_t size = Stream->GetSize();
+  const std::int64_t position = Position();
+  const std::int64_t size = FileSize();
   EndOfFile = size <= position || position < 0;
   if (Depth > 0) EndOfChunk = Tags[Depth - 1].End() <= position || position < 0 || size <= position;
   return result;

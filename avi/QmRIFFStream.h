@@ -94,10 +94,19 @@ using TPosTags = std::vector<TPosTag>;
 // sizes until the file proves them wrong, then finds headers by scanning for
 // plausible chunk ids ("scan mode") for the rest of its life. Only reads and
 // seeks the stream; never writes to it.
+//
+// The walk reads the file through a read-ahead buffer of its own, so that a
+// scan over a damaged file moves at memory speed instead of making calls of
+// two or four bytes. The buffer does not show: every call starts from the
+// stream's current position and leaves the stream exactly where an
+// unbuffered walk would. The buffer and the file size are kept from one call
+// to the next only while the stream is still where the last call left it,
+// and the file is taken not to change while a walker lives over it.
 class TQMRIFFStream {
  public:
   static constexpr std::int64_t kMaxScannedChunkSize = 10485760;  // 0xA00000
   static constexpr FourCC kTopLevel = 0xFFFFFFFF;
+  static constexpr std::int64_t kReadAheadSize = 65536;
 
   // The stream stays the caller's and must outlive this object.
   explicit TQMRIFFStream(TStream64* stream) : Stream(stream) {}
@@ -124,13 +133,31 @@ class TQMRIFFStream {
   std::int64_t StreamCount = 0;
   TStream64* Stream;
   std::int64_t ListEnd = 0;
+  // Off: every step of the walk is a call on the stream, as it comes. The
+  // results are the same either way; tests compare the two.
+  bool ReadAhead = true;
 
  private:
+  class Call;
+
   FourCC Context(std::int64_t position);
+  std::int64_t FindNext();
   bool ReadFourCC(FourCC& value);
   bool ReadContainerType();
   bool SlideWindow();
+  bool SkipInvalidIds();
   void Push();
+
+  // The walk's own file access: through the buffer during a call that reads
+  // ahead, straight to the stream otherwise.
+  std::int64_t Position();
+  std::int64_t FileSize();
+  std::int64_t ReadBytes(std::uint8_t* buffer, std::int64_t count);
+  std::int64_t SeekTo(std::int64_t position);
+  void StepBack4();
+  void Refill();
+  void Enter();
+  void Leave(bool unwinding);
 
   // Where the last context search ended, so that a long scan over garbage
   // does not walk a deep stack again for every two bytes it moves.
@@ -138,4 +165,18 @@ class TQMRIFFStream {
   std::uint64_t contextVersion_ = ~std::uint64_t{0};
   std::int64_t contextPos_ = 0;
   std::int64_t contextIndex_ = -1;
+
+  // Read-ahead state. During a call the walk's position is pos_ and the
+  // stream's own is realPos_ (-1: not known); they meet again when the call
+  // returns.
+  int callDepth_ = 0;
+  bool buffered_ = false;           // this call reads ahead
+  std::vector<std::uint8_t> buffer_;
+  std::int64_t bufferStart_ = -1;   // file position of buffer_[0]; -1: empty
+  std::int64_t bufferLength_ = 0;   // bytes the last read gave
+  std::int64_t pos_ = 0;
+  std::int64_t realPos_ = -1;
+  std::int64_t size_ = -1;          // file size, -1 not asked yet
+  std::int64_t leftAt_ = -1;        // where the last call left the stream
+  const TStream64* bufferOf_ = nullptr;
 };

@@ -167,7 +167,7 @@ std::int32_t TQmAVIFileReader::Scan(std::uint8_t scanMode) {
   Clear();
   // A fresh walker: scan mode and the open-chunk stack of an earlier scan
   // would otherwise carry over and change what this one finds.
-  const bool readAhead = ChunkStream->ReadAhead;
+  const std::int64_t readAhead = ChunkStream->ReadAhead;
   ChunkStream = std::make_unique<TQMRIFFStream>(ChunkStream->Stream);
   ChunkStream->ReadAhead = readAhead;
 

@@ -163,7 +163,7 @@ class TQMRIFFStream::Call {
 
 void TQMRIFFStream::Enter() {
   buffered_ = false;
-  if (!ReadAhead || !Stream) return;
+  if (ReadAhead <= 0 || !Stream) return;
   const std::int64_t position = Stream->Seek(0, 1);
   if (position < 0) return;
   // The owner may have read, sought or even written since the last call;
@@ -205,9 +205,10 @@ std::int64_t TQMRIFFStream::ReadBytes(std::uint8_t* buffer, std::int64_t count) 
   if (count <= 0) return 0;
   const std::int64_t end = bufferStart_ + bufferLength_;
   const bool inside = bufferStart_ >= 0 && pos_ >= bufferStart_ && pos_ <= end;
-  // A buffer read at this very position that came up short met the end of
-  // the file; reading again would only find the same.
-  if (!inside || (end - pos_ < count && bufferStart_ != pos_)) Refill();
+  // A read of as many bytes or more at this very position that came up
+  // short met the end of the file; reading again would only find the same.
+  const bool atEnd = bufferStart_ == pos_ && bufferAsked_ >= count;
+  if (!inside || (end - pos_ < count && !atEnd)) Refill(count);
   const std::int64_t available = bufferStart_ + bufferLength_ - pos_;
   const std::int64_t n = std::clamp<std::int64_t>(available, 0, count);
   if (n > 0) std::memcpy(buffer, buffer_.data() + (pos_ - bufferStart_), static_cast<std::size_t>(n));
@@ -215,17 +216,19 @@ std::int64_t TQMRIFFStream::ReadBytes(std::uint8_t* buffer, std::int64_t count) 
   return n;
 }
 
-void TQMRIFFStream::Refill() {
-  if (buffer_.empty()) buffer_.resize(static_cast<std::size_t>(kReadAheadSize));
+void TQMRIFFStream::Refill(std::int64_t count) {
+  const std::int64_t asked = std::clamp<std::int64_t>(ReadAhead, count, kMaxReadAhead);
+  if (static_cast<std::int64_t>(buffer_.size()) < asked) buffer_.resize(static_cast<std::size_t>(asked));
   bufferStart_ = pos_;
   bufferLength_ = 0;
+  bufferAsked_ = asked;
   if (realPos_ != pos_) realPos_ = Stream->Seek(pos_, 0);
   if (realPos_ != pos_) {
     realPos_ = -1;  // a failed move: nothing read, the stream is put right on return
     return;
   }
-  const std::int64_t got = Stream->Read(buffer_.data(), kReadAheadSize);
-  bufferLength_ = std::clamp<std::int64_t>(got, 0, kReadAheadSize);
+  const std::int64_t got = Stream->Read(buffer_.data(), asked);
+  bufferLength_ = std::clamp<std::int64_t>(got, 0, asked);
   realPos_ = got == bufferLength_ ? pos_ + bufferLength_ : -1;
 }
 

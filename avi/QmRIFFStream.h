@@ -107,6 +107,7 @@ class TQMRIFFStream {
   static constexpr std::int64_t kMaxScannedChunkSize = 10485760;  // 0xA00000
   static constexpr FourCC kTopLevel = 0xFFFFFFFF;
   static constexpr std::int64_t kReadAheadSize = 65536;
+  static constexpr std::int64_t kMaxReadAhead = 16 << 20;
 
   // The stream stays the caller's and must outlive this object.
   explicit TQMRIFFStream(TStream64* stream) : Stream(stream) {}
@@ -133,9 +134,10 @@ class TQMRIFFStream {
   std::int64_t StreamCount = 0;
   TStream64* Stream;
   std::int64_t ListEnd = 0;
-  // Off: every step of the walk is a call on the stream, as it comes. The
-  // results are the same either way; tests compare the two.
-  bool ReadAhead = true;
+  // Bytes the walk asks the stream for at a time. 0: none read ahead, every
+  // step of the walk is a call on the stream as it comes. The results are
+  // the same either way; tests compare them.
+  std::int64_t ReadAhead = kReadAheadSize;
 
  private:
   class Call;
@@ -155,7 +157,7 @@ class TQMRIFFStream {
   std::int64_t ReadBytes(std::uint8_t* buffer, std::int64_t count);
   std::int64_t SeekTo(std::int64_t position);
   void StepBack4();
-  void Refill();
+  void Refill(std::int64_t count);
   void Enter();
   void Leave(bool unwinding);
 
@@ -174,6 +176,7 @@ class TQMRIFFStream {
   std::vector<std::uint8_t> buffer_;
   std::int64_t bufferStart_ = -1;   // file position of buffer_[0]; -1: empty
   std::int64_t bufferLength_ = 0;   // bytes the last read gave
+  std::int64_t bufferAsked_ = 0;    // bytes it asked for
   std::int64_t pos_ = 0;
   std::int64_t realPos_ = -1;
   std::int64_t size_ = -1;          // file size, -1 not asked yet

@@ -6,5 +6,6 @@ if(NOT WIN32)
   tovacrex_add_gtest(test_avi_ffmpeg SOURCES test_avi_ffmpeg.cpp LIBS tovacrex_avi)
 endif()
 
-# Random and mutated inputs; also run by the sanitizer build.
-tovacrex_add_gtest(test_avi_robustness SOURCES test_avi_robustness.cpp LIBS tovacrex_avi)
+# Random and mutated inputs, and the read-ahead walk against the unbuffered
+# one; also run by the sanitizer build.
+tovacrex_add_gtest(test_avi_robustness SOURCES test_avi_robustness.cpp test_avi_equivalence.cpp LIBS tovacrex_avi)

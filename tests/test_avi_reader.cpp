@@ -1,6 +1,7 @@
 // The AVI reader: chunk tree, signature check, header scan and header model.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -255,6 +256,87 @@ TEST(AviScan, HeaderAreaOnlyIsReadFromAHugeSparseFile) {
   // Nothing behind the list but what one read-ahead of the walk brings in.
   EXPECT_LE(s.furthest, head.DataPos("movi") + TQMRIFFStream::kReadAheadSize);
   EXPECT_LT(s.bytes, 512 + TQMRIFFStream::kReadAheadSize);
+}
+
+namespace {
+
+// Counts the calls that reach the operating system: every Read and Seek of
+// a file stream is one (GetPosition one seek, GetSize three).
+struct CallCountingStream : TFileStream64 {
+  using TFileStream64::TFileStream64;
+  std::int64_t Read(void* buffer, std::int64_t count) override {
+    ++reads;
+    return TFileStream64::Read(buffer, count);
+  }
+  std::int64_t Seek(std::int64_t offset, std::uint16_t origin) override {
+    ++seeks;
+    return TFileStream64::Seek(offset, origin);
+  }
+  int reads = 0;
+  int seeks = 0;
+};
+
+// The header area of a file as ffmpeg writes it: hdrl with a video and an
+// audio stream and an odml list, INFO, JUNK padding, then the movi list.
+Image HeaderArea(std::uint32_t formSize, std::uint32_t moviSize) {
+  Image img = Build({Riff("AVI ", {List("hdrl", {Chunk("avih", AvihData(2)), VideoStrl("XVID", "XVID"), AudioStrl(),
+                                                 List("odml", {Chunk("dmlh", 248)})}),
+                                   List("INFO", {Chunk("ISFT", Text("Lavf60.16.100\0"))}), Chunk("JUNK", 1016),
+                                   List("movi", {}).Label("movi")})
+                         .Sized(formSize)});
+  Set32(img.bytes, static_cast<std::size_t>(img.HeaderPos("movi") + 4), moviSize);
+  return img;
+}
+
+struct AnalysisCost {
+  int reads = 0;
+  int seeks = 0;
+  std::int64_t strh = 0, strf = 0;
+};
+
+// What the driver's analysis does: open for reading, make a reader, scan.
+AnalysisCost Analyse(const std::string& name, std::int64_t readAhead) {
+  CallCountingStream s(name, kModeAnalyse);
+  TQmAVIFileReader r(&s);
+  EXPECT_EQ(r.Status, 0);
+  r.ChunkStream->ReadAhead = readAhead;
+  EXPECT_EQ(r.Scan(0), 0);
+  EXPECT_EQ(r.Integrity, 0);
+  return {s.reads, s.seeks, r.VideoStreamHeaderPos, r.VideoFormatPos};
+}
+
+}  // namespace
+
+// A clean file costs the same calls whether it holds 1 MiB or 5 GiB: they
+// depend on its header chunks only.
+TEST(AviScan, CleanAnalysisCostsTheSameCallsAtAnySize) {
+  TempDir dir;
+  const std::int64_t small = std::int64_t{1} << 20, big = std::int64_t{5} << 30;
+  const Image smallHead = HeaderArea(static_cast<std::uint32_t>(small - 8), static_cast<std::uint32_t>(small - 2048));
+  const Image bigHead = HeaderArea(0x40000000, 0x3FFFF000);  // a first form of 1 GiB, AVIX forms behind it
+  ASSERT_EQ(smallHead.Size(), bigHead.Size());
+  const std::string smallName = dir.File("small.avi"), bigName = dir.File("big.avi");
+  WriteBytes(smallName, smallHead.bytes);
+  std::filesystem::resize_file(smallName, static_cast<std::uintmax_t>(small));
+  WriteBytes(bigName, bigHead.bytes);
+  std::filesystem::resize_file(bigName, static_cast<std::uintmax_t>(big));
+
+  for (std::int64_t readAhead : {TQMRIFFStream::kReadAheadSize, std::int64_t{0}}) {
+    SCOPED_TRACE(readAhead);
+    const AnalysisCost a = Analyse(smallName, readAhead), b = Analyse(bigName, readAhead);
+    std::printf("analysis %s read-ahead: 1 MiB file %d reads + %d seeks, 5 GiB file %d reads + %d seeks\n",
+                readAhead ? "with" : "without", a.reads, a.seeks, b.reads, b.seeks);
+    EXPECT_EQ(a.reads, b.reads);
+    EXPECT_EQ(a.seeks, b.seeks);
+    EXPECT_EQ(a.strh, b.strh);
+    EXPECT_EQ(a.strf, b.strf);
+    EXPECT_EQ(a.strh, smallHead.DataPos("v.strh"));
+  }
+  // Fifteen header chunks: two calls per walker step, the three records
+  // read by the reader, and the signature check.
+  const AnalysisCost buffered = Analyse(bigName, TQMRIFFStream::kReadAheadSize);
+  EXPECT_LE(buffered.reads + buffered.seeks, 80);
+  EXPECT_LE(buffered.reads, 6);
 }
 
 TEST(AviScan, StreamListsInAnyOrder) {

@@ -104,13 +104,13 @@ constexpr bool IsDigit(std::uint8_t c) { return c >= '0' && c <= '9'; }
 constexpr bool IsAlnumByte(std::uint8_t c) { return IsDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 struct AlnumTable {
-  bool is[256];
+  std::uint8_t is[256];
   constexpr AlnumTable() : is() {
-    for (int c = 0; c < 256; ++c) is[c] = IsAlnumByte(static_cast<std::uint8_t>(c));
+    for (int c = 0; c < 256; ++c) is[c] = IsAlnumByte(static_cast<std::uint8_t>(c)) ? 1 : 0;
   }
 };
 constexpr AlnumTable kAlnum;
-bool IsAlnum(std::uint8_t c) { return kAlnum.is[c]; }
+bool IsAlnum(std::uint8_t c) { return kAlnum.is[c] != 0; }
 
 // "00dc" and friends: two digits, then the kind of data.
 bool IsStreamDataId(FourCC id, std::int64_t streamCount) {
@@ -131,11 +131,65 @@ bool IsValidIndexId(FourCC id, std::int64_t streamCount) {
   return IsIndexId(id) && (ByteOf(id, 2) - '0') * 10 + (ByteOf(id, 3) - '0') < streamCount;
 }
 
+bool AllAlnum(FourCC id) {
+  return (kAlnum.is[ByteOf(id, 0)] & kAlnum.is[ByteOf(id, 1)] & kAlnum.is[ByteOf(id, 2)] & kAlnum.is[ByteOf(id, 3)]) != 0;
+}
+
 // Whether an id is plausible for a chunk in the given context (see Context).
 bool IsValidIn(FourCC context, FourCC id, std::int64_t streamCount) {
   if (context == kIdx1) return id == kJUNK || IsStreamDataId(id, streamCount);
   if (context == kMovi) return id == kJUNK || IsStreamDataId(id, streamCount) || IsValidIndexId(id, streamCount);
-  return IsAlnum(ByteOf(id, 0)) && IsAlnum(ByteOf(id, 1)) && IsAlnum(ByteOf(id, 2)) && IsAlnum(ByteOf(id, 3));
+  return AllAlnum(id);
+}
+
+// Every id that is valid in some context is made of four alphanumeric
+// bytes; so is each half of it.
+std::uint8_t GoodPair(const std::uint8_t* p) { return kAlnum.is[p[0]] & kAlnum.is[p[1]]; }
+
+// The scan's steps over bytes in memory, from index i of n: the window
+// slides by two bytes when its last two are alphanumeric, else takes four
+// fresh ones. Stops after the step that makes the id valid or reaches index
+// limit, or when fewer than four bytes are left (the caller takes those steps
+// one by one); returns the index reached, with id the window there.
+//
+// The steps themselves need not be taken one by one. Once the window is the
+// four bytes before the position, call the two-byte pairs from its start
+// 0, 1, 2...: window k is pairs k and k+1, and from window k the scan goes
+// to k+1 when pair k+1 is good (both bytes alphanumeric), else to k+2. So it
+// visits every window whose first pair is good, the first valid window among
+// them is where it stops, and past the last good pair it moves in twos.
+template <class Valid>
+std::int64_t SkipLoop(const std::uint8_t* data, std::int64_t i, std::int64_t n, std::int64_t limit, FourCC& id,
+                      Valid valid) {
+  if (n - i < 4) return i;
+  const FourCC next = FourCCFromBytes(data + i);
+  const bool slide = (kAlnum.is[ByteOf(id, 2)] & kAlnum.is[ByteOf(id, 3)]) != 0;
+  id = slide ? (id >> 16) | (next << 16) : next;
+  i += slide ? 2 : 4;
+  if (i >= limit || valid(id)) return i;
+  const std::int64_t q = i - 4;  // window 0, just found invalid
+  if (FourCCFromBytes(data + q) != id) return i;
+  // Windows 1 to last end before the limit and lie in the buffer.
+  const std::int64_t last = (std::min(n, limit - 1) - q - 4) / 2;
+  std::int64_t lastGood = 0;
+  std::uint8_t good = last >= 1 ? GoodPair(data + q + 2) : 0;
+  for (std::int64_t k = 1; k <= last; ++k) {
+    const std::uint8_t nextGood = GoodPair(data + q + 2 * k + 2);
+    if (good & nextGood) {
+      const FourCC candidate = FourCCFromBytes(data + q + 2 * k);
+      if (valid(candidate)) {
+        id = candidate;
+        return q + 2 * k + 4;
+      }
+    }
+    if (good) lastGood = k;
+    good = nextGood;
+  }
+  if (last < 1) return i;
+  const std::int64_t k = lastGood + (last - lastGood) / 2 * 2;
+  if (k == 0) return i;
+  id = FourCCFromBytes(data + q + 2 * k);
+  return q + 2 * k + 4;
 }
 
 // A container's size counts its type field; one declared shorter than that
@@ -316,27 +370,17 @@ bool TQMRIFFStream::SkipInvalidIds() {
   // gives it; with none, it holds to the end of the file.
   const std::int64_t limit = contextIndex_ >= 0 ? Tags[static_cast<std::size_t>(contextIndex_)].PaddedEnd()
                                                 : std::numeric_limits<std::int64_t>::max();
-  const std::uint8_t* const data = buffer_.data();
-  std::int64_t p = pos_;
+  const std::int64_t start = pos_ - bufferStart_;
   FourCC id = ChunkId;
-  bool moved = false;
-  for (;;) {
-    if (IsAlnum(ByteOf(id, 2)) && IsAlnum(ByteOf(id, 3))) {
-      if (end - p < 2) break;
-      const std::uint8_t* b = data + (p - bufferStart_);
-      id = (id >> 16) | (static_cast<FourCC>(b[0]) << 16) | (static_cast<FourCC>(b[1]) << 24);
-      p += 2;
-    } else {
-      if (end - p < 4) break;
-      id = FourCCFromBytes(data + (p - bufferStart_));
-      p += 4;
-    }
-    moved = true;
-    if (p >= limit || IsValidIn(context, id, StreamCount)) break;
-  }
+  const std::int64_t streamCount = StreamCount;
+  const std::int64_t stop =
+      context == kIdx1 || context == kMovi
+          ? SkipLoop(buffer_.data(), start, bufferLength_, limit - bufferStart_, id,
+                     [context, streamCount](FourCC v) { return IsValidIn(context, v, streamCount); })
+          : SkipLoop(buffer_.data(), start, bufferLength_, limit - bufferStart_, id, AllAlnum);
   ChunkId = id;
-  pos_ = p;
-  return moved;
+  pos_ = bufferStart_ + stop;
+  return stop != start;
 }
 
 std::int64_t TQMRIFFStream::FindNextChunk() {

@@ -278,7 +278,10 @@ void TQMRIFFStream::Refill(std::int64_t count) {
   bufferAsked_ = asked;
   if (realPos_ != pos_) realPos_ = Stream->Seek(pos_, 0);
   if (realPos_ != pos_) {
-    realPos_ = -1;  // a failed move: nothing read, the stream is put right on return
+    // A failed move: nothing read, and the next read tries again; the
+    // stream is put right on return.
+    realPos_ = -1;
+    bufferAsked_ = 0;
     return;
   }
   const std::int64_t got = Stream->Read(buffer_.data(), asked);

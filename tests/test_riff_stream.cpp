@@ -403,3 +403,47 @@ TEST(RiffResync, RecListInsideMoviIsScannedThrough) {
   ASSERT_TRUE(rs.Descend());
   EXPECT_EQ(Describe(rs), At(img, "b", "00dc") + "+6*");
 }
+
+// ---------------------------------------------------------------- read-ahead
+
+// A megabyte of garbage after the first header chunk: the scan finds the
+// chunk behind it as the unbuffered walk does, reading a buffer at a time,
+// and leaves the stream where that walk leaves it.
+TEST(RiffReadAhead, ScanOverGarbageReadsABufferAtATime) {
+  Bytes garbage(1 << 20);
+  for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 13);
+  const Image img = Build({Riff("AVI ", {List("hdrl", {Chunk("avih", 56), Raw(garbage), Chunk("strh", 8).Label("strh")})})});
+  Walk buffered(img.bytes), unbuffered(img.bytes);
+  unbuffered.rs.ReadAhead = 0;
+  const std::vector<std::string> seen = buffered.Run();
+  EXPECT_EQ(seen, unbuffered.Run());
+  EXPECT_EQ(seen.back(), At(img, "strh", "strh") + "+8*");
+  EXPECT_EQ(buffered.stream.Seek(0, 1), unbuffered.stream.Seek(0, 1));
+  EXPECT_LT(buffered.stream.reads, (1 << 20) / TQMRIFFStream::kReadAheadSize + 20);
+  EXPECT_GT(unbuffered.stream.reads, (1 << 20) / 4);
+}
+
+// The owner reads and seeks between calls; each call starts from where the
+// stream is, buffered or not.
+TEST(RiffReadAhead, OwnerMovesBetweenCallsAreSeen) {
+  const Image img = MakeAvi();
+  MemoryStream s(img.bytes);
+  TQMRIFFStream rs(&s);
+  ASSERT_TRUE(rs.Descend());
+  ASSERT_TRUE(rs.Descend());
+  EXPECT_EQ(s.Seek(0, 1), img.DataPos("hdrl"));
+  // Reading a record elsewhere and coming back changes nothing.
+  std::uint8_t record[8];
+  s.Seek(img.DataPos("v.strh"), 0);
+  s.Read(record, 8);
+  s.Seek(img.DataPos("hdrl"), 0);
+  ASSERT_TRUE(rs.Descend());
+  EXPECT_EQ(rs.ChunkId, FCC("avih"));
+  EXPECT_EQ(s.Seek(0, 1), img.DataPos("avih"));
+  // Moved on by the owner: the next header is read where the stream is.
+  s.Seek(img.HeaderPos("v.strh"), 0);
+  ASSERT_TRUE(rs.Descend());
+  EXPECT_EQ(rs.ChunkId, FCC("strh"));
+  EXPECT_EQ(rs.DataPos, img.DataPos("v.strh"));
+  EXPECT_EQ(s.Seek(0, 1), img.DataPos("v.strh"));
+}

@@ -6,3 +6,17 @@ if(NOT CMAKE_CROSSCOMPILING)
   tovacrex_add_gtest(test_fuzz_replay SOURCES fuzz/replay.cpp LIBS tovacrex_core LABELS faults)
   target_compile_definitions(test_fuzz_replay PRIVATE TOVACREX_REGRESSIONS_DIR="${CMAKE_CURRENT_SOURCE_DIR}/regressions")
 endif()
+
+# Not a test: prints analysis time and peak memory for large files.
+if(NOT CMAKE_CROSSCOMPILING)
+  add_executable(bench_large bench_large.cpp)
+  target_link_libraries(bench_large PRIVATE tovacrex_core)
+  target_include_directories(bench_large PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+endif()
+
+# valgrind over the command line (about 20 s); only where valgrind is.
+find_program(VALGRIND valgrind)
+if(NOT CMAKE_CROSSCOMPILING AND VALGRIND AND TARGET tovacrex-cli)
+  add_test(NAME valgrind_cli COMMAND ${PROJECT_SOURCE_DIR}/scripts/valgrind.sh ${CMAKE_BINARY_DIR})
+  set_tests_properties(valgrind_cli PROPERTIES LABELS "faults;valgrind" TIMEOUT 300)
+endif()

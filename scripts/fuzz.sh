@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (preset fuzz) and runs them.
+#
+#   scripts/fuzz.sh --short      about a minute per target (FUZZ_SECONDS to change)
+#   scripts/fuzz.sh --long N     a campaign of N executions in total, one
+#                                process at a time, shared out by target speed
+#                                (FUZZ_MAX_LEN: longest input, 1024 by default)
+#
+# Every run first replays tests/regressions/*.bin. The corpus grows in
+# BUILD/corpus/TARGET and starts from generated seeds (fuzz_seeds) and, when
+# ffmpeg is installed, from small files it writes. A finding is left in
+# BUILD/findings/ and fails the run. BUILD is $FUZZ_BUILD_DIR or build/fuzz.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+mode=""
+total=0
+case "${1:-}" in
+  --short) mode=short ;;
+  --long) mode=long; total=${2:?--long needs a number of executions} ;;
+  *) sed -n '2,12p' "$0"; exit 2 ;;
+esac
+
+build=${FUZZ_BUILD_DIR:-build/fuzz}
+seconds=${FUZZ_SECONDS:-60}
+targets=(fuzz_reader fuzz_driver)
+# The driver does an analysis and up to a dozen conversions and analyses per
+# input; the reader one scan and a repeat. Share a campaign out accordingly.
+declare -A share=([fuzz_reader]=90 [fuzz_driver]=10)
+
+cmake --preset fuzz -B "$build" >/dev/null
+cmake --build "$build" -j2 --target "${targets[@]}" fuzz_seeds
+
+seeds="$build/seeds"
+rm -rf "$seeds"
+"$build/tests/fuzz/fuzz_seeds" "$seeds/generated"
+mkdir -p "$seeds/ffmpeg"
+if command -v ffmpeg >/dev/null; then
+  make_avi() {  # name, then ffmpeg output options
+    local name=$1; shift
+    ffmpeg -v error -y -f lavfi -i testsrc=size=32x24:rate=5 -t 0.4 "$@" "$seeds/ffmpeg/$name.avi"
+  }
+  make_avi xvid -c:v mpeg4 -vtag XVID -q:v 31
+  make_avi dx50 -c:v mpeg4 -vtag DX50 -q:v 31
+  make_avi divx -c:v mpeg4 -vtag DIVX -q:v 31
+  make_avi div3 -c:v msmpeg4v3 -vtag div3 -q:v 31
+  make_avi mp42 -c:v msmpeg4v2 -vtag mp42 -q:v 31
+  ffmpeg -v error -y -f lavfi -i testsrc=size=32x24:rate=5 -f lavfi -i sine=r=8000 -t 0.4 \
+    -c:v mpeg4 -vtag xvid -q:v 31 -c:a pcm_u8 "$seeds/ffmpeg/xvid-audio.avi"
+else
+  echo "fuzz.sh: ffmpeg not installed, starting from the generated seeds only"
+fi
+cp samples/*.avi "$seeds/ffmpeg/" 2>/dev/null || true
+
+findings="$build/findings"
+mkdir -p "$findings"
+status=0
+summary=()
+for t in "${targets[@]}"; do
+  exe="$build/tests/fuzz/$t"
+  corpus="$build/corpus/$t"
+  mkdir -p "$corpus"
+  log="$build/$t.log"
+
+  echo "=== $t: replaying tests/regressions"
+  if ls tests/regressions/*.bin >/dev/null 2>&1; then
+    "$exe" tests/regressions/*.bin >"$log" 2>&1 || { cat "$log"; echo "fuzz.sh: $t fails a kept regression" >&2; exit 1; }
+  fi
+
+  # A damaged file is walked two bytes per read, so the cost of an input
+  # grows with its length; the campaign keeps inputs to the header area's
+  # size, the short run lets whole ffmpeg-made files through.
+  limit=(-max_total_time="$seconds" -max_len="${FUZZ_MAX_LEN:-8192}")
+  if [ "$mode" = long ]; then
+    limit=(-runs=$(( total * ${share[$t]} / 100 )) -max_len="${FUZZ_MAX_LEN:-1024}")
+  fi
+  echo "=== $t: ${limit[*]}"
+  start=$(date +%s)
+  set +e
+  "$exe" -dict=tests/fuzz/avi.dict -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 \
+    -artifact_prefix="$findings/$t-" "${limit[@]}" "$corpus" "$seeds/generated" "$seeds/ffmpeg" >"$log" 2>&1
+  rc=$?
+  set -e
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  secs=$(( $(date +%s) - start ))
+  if [ $rc -ne 0 ]; then
+    tail -40 "$log"
+    summary+=("$t: FINDING after ${runs:-?} executions in ${secs} s (see $findings, $log)")
+    status=1
+  else
+    summary+=("$t: ${runs:-?} executions in ${secs} s, no finding")
+  fi
+done
+
+echo
+printf '  %s\n' "${summary[@]}"
+exit $status

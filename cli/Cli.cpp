@@ -90,7 +90,7 @@ std::string CodecLabel(TCodecId id) { return id >= kFirstCodec && id <= kLastCod
 std::string TargetList(TCodecId id, bool json) {
   std::string r;
   for (TCodecId t : OfferedTargets(id)) {
-    if (!r.empty()) r += json ? ", " : ", ";
+    if (!r.empty()) r += ", ";
     r += json ? JsonString(CodecNames[t]) : CodecNames[t];
   }
   return r;
@@ -111,9 +111,6 @@ class TReport {
   void Line(const std::string& text) { out_ << text << "\n"; }
   void Error(const std::string& file, const std::string& reason) { err_ << kProgram << ": " << file << ": " << reason << "\n"; }
   bool Json() const { return json_; }
-  void Empty() {
-    if (json_ && !started_) out_ << "[]\n";
-  }
 
  private:
   std::ostream& out_;

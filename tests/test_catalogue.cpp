@@ -87,7 +87,7 @@ TEST(Catalogue, RecognitionIsExactAndCaseSensitive) {
       {"divx", "XVID", 14}, {"divx", "DX50", 12}, {"divx", "DIVX", 11}, {"divx", "dx50", 14},
       {"DX50", "anything", 12}, {"DX50", "DIVX", 12}, {"XVID", "XVID", 10}, {"xvid", "\0\0\0\0", 10},
       {"DIVX", "DX50", 11}, {"DIV3", "DIV3", 14}, {"MP43", "MP43", 14}, {"3IV2", "3IV2", 14},
-      {"Div3", "DIV3", 14}, {"div3", "XXXX", 6}, {"div4", "DIV4", 7}, {"ap41", "", 8},
+      {"Div3", "DIV3", 14}, {"div3", "XXXX", 6}, {"div4", "DIV4", 7}, {"ap41", "????", 8},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.handler) + "/" + c.compression);

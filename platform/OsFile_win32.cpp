@@ -66,13 +66,6 @@ bool SetAttributes(const std::string& name, std::uint32_t attributes) {
   return ::SetFileAttributesA(name.c_str(), attributes) != 0;
 }
 
-bool CanOpenForReading(const std::string& name) {
-  FileHandle h = OpenFile(name, Access::Read, ShareReadWrite, Disposition::OpenExisting);
-  if (h < 0) return false;
-  CloseFile(h);
-  return true;
-}
-
 const char* PlatformName() { return "Win32"; }
 
 }  // namespace os

@@ -238,10 +238,6 @@ TEST_F(Faults, LockedCompressionFieldUndoesTheHandlerWrite) {
   EXPECT_EQ(ReadBytes(file), img.bytes);
 }
 
-#else
-
-TEST_F(Faults, SharingNeedsWindows) { GTEST_SKIP() << "file sharing and byte-range locks are Windows semantics"; }
-
-#endif
+#endif  // sharing and byte-range locks exist on Windows only
 
 }  // namespace

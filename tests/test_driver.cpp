@@ -3,7 +3,6 @@
 #include "RiffBuilder.h"
 #include "TestFiles.h"
 #include "app/Driver.h"
-#include "platform/OsFile.h"
 
 namespace {
 
@@ -129,44 +128,6 @@ TEST_F(Driver, BackToTheOriginalRestoresTheExactPair) {
   EXPECT_EQ(state.CurrentCodec, 12);
 }
 
-TEST_F(Driver, ReadOnlyFileIsConvertedAndStaysReadOnly) {
-  std::string f = Put("ro.avi", MakeAvi({.handler = "mp42", .compression = "MP42"}));
-  ASSERT_TRUE(os::SetAttributes(f, os::kAttrReadOnly));
-  Analyse(f);
-  ProcessFile(state, f, 5);
-  EXPECT_EQ(state.FileStatus, fsOk);
-  EXPECT_NE(*os::GetAttributes(f) & os::kAttrReadOnly, 0u);
-  TAppState check;
-  ProcessFile(check, f, kNoCodec);
-  EXPECT_EQ(check.CurrentCodec, 5);
-}
-
-// The file changed since it was analysed: nothing may be written.
-TEST_F(Driver, StaleFieldsAreNeverOverwritten) {
-  Image img = MakeAvi({.handler = "xvid", .compression = "XVID"});
-  std::string f = Put("s.avi", img);
-  Analyse(f);
-
-  Image other = MakeAvi({.handler = "xvid", .compression = "XVID", .strhSize = 64});  // fields moved
-  WriteBytes(f, other.bytes);
-  ProcessFile(state, f, 13);
-  EXPECT_EQ(state.FileStatus, fsCannotWrite);
-  EXPECT_EQ(state.CurrentCodec, 10);
-  EXPECT_EQ(ReadBytes(f), other.bytes);
-
-  Bytes edited = img.bytes;  // same layout, compression edited by someone else
-  riff::Set32(edited, static_cast<std::size_t>(state.CompressionFieldPos), FCC("FMP4"));
-  WriteBytes(f, edited);
-  ProcessFile(state, f, 11);
-  EXPECT_EQ(state.FileStatus, fsCannotWrite);
-  EXPECT_EQ(ReadBytes(f), edited);
-
-  WriteBytes(f, BytesOf("RIFF"));  // cut short
-  ProcessFile(state, f, 11);
-  EXPECT_EQ(state.FileStatus, fsCannotWrite);
-  EXPECT_EQ(ReadBytes(f), BytesOf("RIFF"));
-}
-
 TEST_F(Driver, FieldsOutsideTheirRecordsDoNotCount) {
   {
     SCOPED_TRACE("strh too short for fccHandler");
@@ -224,46 +185,6 @@ TEST_F(Driver, OverlappingFieldsAreRefused) {
   EXPECT_TRUE(PlanConversion(s, 7).has_value());
   EXPECT_FALSE(PlanConversion(s, 0).has_value());
   EXPECT_FALSE(PlanConversion(s, 14).has_value());
-}
-
-// A stream whose writes fail from a given write on, or store only part.
-class FailingStream : public riff::MemoryStream {
- public:
-  FailingStream(Bytes data, int failFrom, std::int64_t partial) : MemoryStream(std::move(data)), failFrom_(failFrom), partial_(partial) {}
-  std::int64_t Write(const void* buffer, std::int64_t count) override {
-    if (++n_ < failFrom_) return MemoryStream::Write(buffer, count);
-    if (n_ == failFrom_ && partial_ > 0) return MemoryStream::Write(buffer, std::min(count, partial_));
-    return n_ == failFrom_ ? 0 : MemoryStream::Write(buffer, count);  // the undo may go through
-  }
-
- private:
-  int n_ = 0;
-  int failFrom_;
-  std::int64_t partial_;
-};
-
-TEST_F(Driver, FailedWritesLeaveNoHalfConvertedFile) {
-  Image img = MakeAvi({.handler = "div3", .compression = "DIV3"});
-  std::string f = Put("w.avi", img);
-  Analyse(f);
-  auto plan = PlanConversion(state, 8);
-  ASSERT_TRUE(plan.has_value());
-  struct Case {
-    const char* name;
-    int failFrom;
-    std::int64_t partial;
-  } cases[] = {{"handler write fails", 1, 0}, {"handler write stores 2 bytes", 1, 2},
-               {"compression write fails", 2, 0}, {"compression write stores 3 bytes", 2, 3}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    FailingStream s(img.bytes, c.failFrom, c.partial);
-    EXPECT_FALSE(ApplyPlan(s, *plan));
-    EXPECT_EQ(s.Data(), img.bytes);
-  }
-  FailingStream ok(img.bytes, 99, 0);
-  EXPECT_TRUE(ApplyPlan(ok, *plan));
-  EXPECT_EQ(riff::FourCCAt(ok.Data(), state.HandlerFieldPos), FCC("ap41"));
-  EXPECT_EQ(riff::FourCCAt(ok.Data(), state.CompressionFieldPos), FCC("AP41"));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "CountingStream.h"
 #include "RiffBuilder.h"
 #include "TestFiles.h"
 #include "avi/QmAVIFile.h"
@@ -233,18 +234,8 @@ TEST(AviScan, HeaderAreaOnlyIsReadFromAHugeSparseFile) {
   WriteBytes(name, head.bytes);
   std::filesystem::resize_file(name, static_cast<std::uintmax_t>(total));
 
-  struct CountingStream : TFileStream64 {
-    using TFileStream64::TFileStream64;
-    std::int64_t Read(void* buffer, std::int64_t count) override {
-      furthest = std::max(furthest, GetPosition() + count);
-      const std::int64_t n = TFileStream64::Read(buffer, count);
-      bytes += n;
-      return n;
-    }
-    std::int64_t bytes = 0;
-    std::int64_t furthest = 0;
-  };
-  CountingStream s(name, kModeAnalyse);
+  CountingFileStream s(name, kModeAnalyse);
+  s.trackFurthest = true;
   TQmAVIFileReader r(&s);
   ASSERT_EQ(r.Status, 0);
   EXPECT_EQ(r.FileSize, total);
@@ -260,21 +251,6 @@ TEST(AviScan, HeaderAreaOnlyIsReadFromAHugeSparseFile) {
 
 namespace {
 
-// Counts the calls that reach the operating system: every Read and Seek of
-// a file stream is one (GetPosition one seek, GetSize three).
-struct CallCountingStream : TFileStream64 {
-  using TFileStream64::TFileStream64;
-  std::int64_t Read(void* buffer, std::int64_t count) override {
-    ++reads;
-    return TFileStream64::Read(buffer, count);
-  }
-  std::int64_t Seek(std::int64_t offset, std::uint16_t origin) override {
-    ++seeks;
-    return TFileStream64::Seek(offset, origin);
-  }
-  int reads = 0;
-  int seeks = 0;
-};
 
 // The header area of a file as ffmpeg writes it: hdrl with a video and an
 // audio stream and an odml list, INFO, JUNK padding, then the movi list.
@@ -296,13 +272,13 @@ struct AnalysisCost {
 
 // What the driver's analysis does: open for reading, make a reader, scan.
 AnalysisCost Analyse(const std::string& name, std::int64_t readAhead) {
-  CallCountingStream s(name, kModeAnalyse);
+  CountingFileStream s(name, kModeAnalyse);
   TQmAVIFileReader r(&s);
   EXPECT_EQ(r.Status, 0);
   r.ChunkStream->ReadAhead = readAhead;
   EXPECT_EQ(r.Scan(0), 0);
   EXPECT_EQ(r.Integrity, 0);
-  return {s.reads, s.seeks, r.VideoStreamHeaderPos, r.VideoFormatPos};
+  return {static_cast<int>(s.reads), static_cast<int>(s.seeks), r.VideoStreamHeaderPos, r.VideoFormatPos};
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <random>
 #include <string>
 
+#include "CountingStream.h"
 #include "RiffBuilder.h"
 #include "TestFiles.h"
 #include "avi/QmAVIFile.h"
@@ -27,18 +28,6 @@ namespace {
 std::int64_t gDamagedBytes = std::int64_t{64} << 20;
 std::string gDir;
 
-struct CallCountingStream : TFileStream64 {
-  using TFileStream64::TFileStream64;
-  std::int64_t Read(void* buffer, std::int64_t count) override {
-    ++calls;
-    return TFileStream64::Read(buffer, count);
-  }
-  std::int64_t Seek(std::int64_t offset, std::uint16_t origin) override {
-    ++calls;
-    return TFileStream64::Seek(offset, origin);
-  }
-  std::int64_t calls = 0;
-};
 
 Bytes HeaderArea(std::uint32_t formSize, std::uint32_t moviSize) {
   Image img = Build({Riff("AVI ", {List("hdrl", {Chunk("avih", AvihData(2)), VideoStrl("XVID", "XVID"), AudioStrl(),
@@ -82,11 +71,11 @@ std::string MakeDamaged() {
 void CleanAnalysis(benchmark::State& state, const std::string& path) {
   std::int64_t calls = 0;
   for (auto _ : state) {
-    CallCountingStream s(path, kModeAnalyse);
+    CountingFileStream s(path, kModeAnalyse);
     TQmAVIFileReader r(&s);
     r.Scan(0);
     benchmark::DoNotOptimize(r.VideoStreamHeaderPos);
-    calls = s.calls;
+    calls = s.Calls();
   }
   state.counters["stream_calls"] = static_cast<double>(calls);
 }

@@ -77,7 +77,12 @@ std::string JsonString(const std::string& s) {
   return r + "\"";
 }
 
-std::string Quoted(FourCC v) { return "\"" + FourCCText(v) + "\""; }
+std::string Quoted(FourCC v) {
+  std::string r(1, '"');
+  r += FourCCText(v);
+  r += '"';
+  return r;
+}
 
 std::string Hex(std::int64_t v) {
   char buf[32];

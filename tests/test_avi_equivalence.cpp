@@ -59,7 +59,8 @@ Piece IndexChunk(Rng& rng, const std::string& id) {
 std::vector<Piece> MoviContent(Rng& rng, int streams) {
   std::vector<Piece> movi;
   for (std::size_t i = 0, n = Pick(rng, 12); i < n; ++i) {
-    const std::string s = "0" + std::to_string(Pick(rng, static_cast<std::size_t>(streams) + 1));
+    std::string s(1, '0');
+    s += std::to_string(Pick(rng, static_cast<std::size_t>(streams) + 1));
     switch (Pick(rng, 6)) {
       case 0: movi.push_back(List("rec ", {Chunk(s + "dc", Pick(rng, 40), 0x30), Chunk("01wb", Pick(rng, 9))})); break;
       case 1: movi.push_back(IndexChunk(rng, "ix" + s)); break;

@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "RiffIds.h"
+
 namespace {
-constexpr FourCC kRIFF = MakeFourCC("RIFF");
-constexpr FourCC kLIST = MakeFourCC("LIST");
-constexpr FourCC kIdx1 = MakeFourCC("idx1");
+using namespace riffid;
 constexpr FourCC kAVI = MakeFourCC("AVI ");
 constexpr FourCC kHdrl = MakeFourCC("hdrl");
 constexpr FourCC kStrl = MakeFourCC("strl");
-constexpr FourCC kMovi = MakeFourCC("movi");
 constexpr FourCC kAvih = MakeFourCC("avih");
 constexpr FourCC kStrh = MakeFourCC("strh");
 constexpr FourCC kStrf = MakeFourCC("strf");
@@ -19,8 +18,6 @@ constexpr FourCC kAuds = MakeFourCC("auds");
 
 constexpr std::size_t kPageNodes = 512;
 constexpr std::size_t kPageTableStep = 512;
-
-bool IsContainer(FourCC id) { return id == kRIFF || id == kLIST; }
 
 std::uint8_t FamilyOf(FourCC handler) {
   static constexpr FourCC msMpeg4[] = {MakeFourCC("ap41"), MakeFourCC("ap42"), MakeFourCC("div1"),

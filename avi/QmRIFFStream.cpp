@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "../platform/OsFile.h"
+#include "RiffIds.h"
 
 // ---------------------------------------------------------------- streams
 
@@ -90,14 +91,9 @@ TFileStream64::~TFileStream64() {
 // ---------------------------------------------------------------- RIFF chunk stream
 
 namespace {
-constexpr FourCC kRIFF = MakeFourCC("RIFF");
-constexpr FourCC kLIST = MakeFourCC("LIST");
-constexpr FourCC kIdx1 = MakeFourCC("idx1");
+using namespace riffid;
 constexpr FourCC kJUNK = MakeFourCC("JUNK");
-constexpr FourCC kMovi = MakeFourCC("movi");
 constexpr FourCC kRec = MakeFourCC("rec ");
-
-bool IsContainer(FourCC id) { return id == kRIFF || id == kLIST; }
 
 std::uint8_t ByteOf(FourCC v, int i) { return static_cast<std::uint8_t>(v >> (8 * i)); }
 constexpr bool IsDigit(std::uint8_t c) { return c >= '0' && c <= '9'; }

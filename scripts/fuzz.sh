@@ -7,8 +7,8 @@
 #                                (FUZZ_MAX_LEN: longest input, 1024 by default)
 #
 # Every run first replays tests/regressions/*.bin. The corpus grows in
-# BUILD/corpus/TARGET and starts from generated seeds (fuzz_seeds) and, when
-# ffmpeg is installed, from small files it writes. A finding is left in
+# BUILD/corpus/TARGET and starts from generated seeds (fuzz_seeds) and from
+# small files ffmpeg writes (TOVACREX_SKIP_FFMPEG=1 leaves those out). A finding is left in
 # BUILD/findings/ and fails the run. BUILD is $FUZZ_BUILD_DIR or build/fuzz.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,7 +35,12 @@ seeds="$build/seeds"
 rm -rf "$seeds"
 "$build/tests/fuzz/fuzz_seeds" "$seeds/generated"
 mkdir -p "$seeds/ffmpeg"
-if command -v ffmpeg >/dev/null; then
+if [ "${TOVACREX_SKIP_FFMPEG:-}" = 1 ]; then
+  echo "fuzz.sh: SKIPPED the ffmpeg-made seeds (TOVACREX_SKIP_FFMPEG=1)"
+elif ! command -v ffmpeg >/dev/null; then
+  echo "fuzz.sh: ffmpeg is missing (scripts/install-deps.sh installs it; TOVACREX_SKIP_FFMPEG=1 starts from the generated seeds only)" >&2
+  exit 2
+else
   make_avi() {  # name, then ffmpeg output options
     local name=$1; shift
     ffmpeg -v error -y -f lavfi -i testsrc=size=32x24:rate=5 -t 0.4 "$@" "$seeds/ffmpeg/$name.avi"
@@ -47,8 +52,6 @@ if command -v ffmpeg >/dev/null; then
   make_avi mp42 -c:v msmpeg4v2 -vtag mp42 -q:v 31
   ffmpeg -v error -y -f lavfi -i testsrc=size=32x24:rate=5 -f lavfi -i sine=r=8000 -t 0.4 \
     -c:v mpeg4 -vtag xvid -q:v 31 -c:a pcm_u8 "$seeds/ffmpeg/xvid-audio.avi"
-else
-  echo "fuzz.sh: ffmpeg not installed, starting from the generated seeds only"
 fi
 cp samples/*.avi "$seeds/ffmpeg/" 2>/dev/null || true
 

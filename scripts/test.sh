@@ -5,6 +5,9 @@
 #   scripts/test.sh                 everything
 #   scripts/test.sh --skip win32    leave out a part (native, win32, asan, fuzz);
 #                                   the run says what it left out
+#   TOVACREX_SKIP_FFMPEG=1 scripts/test.sh
+#                                   without the checks on ffmpeg-made files
+#                                   (each says what it skipped)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,7 +16,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --skip) skip+=("$2"); shift 2 ;;
     --skip=*) skip+=("${1#--skip=}"); shift ;;
-    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
     *) echo "test.sh: unknown argument $1" >&2; exit 2 ;;
   esac
 done

@@ -52,6 +52,10 @@ if [ -x scripts/fuzz.sh ]; then
   fi
 fi
 
+if [ "${TOVACREX_SKIP_FFMPEG:-}" = 1 ]; then
+  results+=("checks on ffmpeg-made files: SKIPPED (asked for with TOVACREX_SKIP_FFMPEG=1)")
+fi
+
 echo
 echo "=== summary ($(( $(date +%s) - start )) s)"
 printf '  %s\n' "${results[@]}"

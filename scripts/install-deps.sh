@@ -22,6 +22,9 @@ declare -A probe=(
   [libclang-rt-14-dev]=/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a
   [valgrind]=/usr/bin/valgrind
   [cmake]=/usr/bin/cmake
+  [libcli11-dev]=/usr/include/CLI/CLI.hpp
+  [nlohmann-json3-dev]=/usr/include/nlohmann/json.hpp
+  [python3-jsonschema]=/usr/lib/python3/dist-packages/jsonschema/__init__.py
 )
 missing=()
 for p in "${!probe[@]}"; do

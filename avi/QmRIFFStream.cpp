@@ -32,6 +32,7 @@ std::uint32_t CallCount(std::int64_t count) {
 }  // namespace
 
 void THandleStream64::SetSize(std::int64_t newSize) {
+  ++Generation;
   Seek(newSize, os::FromBeginning);
   os::SetEndOfFile(Handle);
 }
@@ -43,6 +44,7 @@ std::int64_t THandleStream64::Read(void* buffer, std::int64_t count) {
 
 std::int64_t THandleStream64::Write(const void* buffer, std::int64_t count) {
   std::uint32_t n = CallCount(count);
+  if (n > 0) ++Generation;
   return n == 0 ? 0 : os::WriteFile(Handle, buffer, n);
 }
 
@@ -216,9 +218,10 @@ void TQMRIFFStream::Enter() {
   if (ReadAhead <= 0 || !Stream) return;
   const std::int64_t position = Stream->Seek(0, 1);
   if (position < 0) return;
-  // The owner may have read, sought or even written since the last call;
-  // what was read ahead is kept only if the stream is where we left it.
-  if (position != leftAt_ || Stream != bufferOf_) {
+  // The owner may have read, sought or written since the last call; what
+  // was read ahead is kept only if the stream is where we left it and
+  // nothing was written through it, even where the owner moved back.
+  if (position != leftAt_ || Stream != bufferOf_ || Stream->Generation != generation_) {
     bufferStart_ = -1;
     bufferLength_ = 0;
     size_ = -1;
@@ -236,6 +239,7 @@ void TQMRIFFStream::Leave(bool unwinding) {
   if (unwinding) return;
   if (realPos_ != pos_) realPos_ = Stream->Seek(pos_, 0);
   if (realPos_ == pos_) leftAt_ = pos_;
+  generation_ = Stream->Generation;
 }
 
 std::int64_t TQMRIFFStream::Position() {

@@ -53,6 +53,11 @@ class TStream64 {
   std::int64_t GetPosition();
   void SetPosition(std::int64_t position);
   std::int64_t GetSize();  // three seeks; the position is left where it was
+
+  // Counts the writes and size changes made through this stream, so that a
+  // reader that keeps bytes it read ahead can tell they may be stale.
+  // Streams that write bump it.
+  std::uint64_t Generation = 0;
 };
 
 // Stream over a handle it does not own.
@@ -100,8 +105,9 @@ using TPosTags = std::vector<TPosTag>;
 // two or four bytes. The buffer does not show: every call starts from the
 // stream's current position and leaves the stream exactly where an
 // unbuffered walk would. The buffer and the file size are kept from one call
-// to the next only while the stream is still where the last call left it,
-// and the file is taken not to change while a walker lives over it.
+// to the next only while the stream is still where the last call left it
+// and nothing was written through it since; writes by others to the file
+// while a walker lives over it are not seen.
 class TQMRIFFStream {
  public:
   static constexpr std::int64_t kMaxScannedChunkSize = 10485760;  // 0xA00000
@@ -181,5 +187,6 @@ class TQMRIFFStream {
   std::int64_t realPos_ = -1;
   std::int64_t size_ = -1;          // file size, -1 not asked yet
   std::int64_t leftAt_ = -1;        // where the last call left the stream
+  std::uint64_t generation_ = 0;    // the stream's Generation then
   const TStream64* bufferOf_ = nullptr;
 };

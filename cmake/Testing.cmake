@@ -17,6 +17,7 @@ function(tovacrex_add_gtest target)
   add_executable(${target} ${ARG_SOURCES})
   target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest_main)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  target_compile_definitions(${target} PRIVATE TOVACREX_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   # Test inputs are written with designated initialisers that leave the rest default.
   target_compile_options(${target} PRIVATE -Wno-missing-field-initializers)
   if(CMAKE_CROSSCOMPILING)

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The reader's own figures, in one run of tests/bench/avi_bench (Release build
+# The reader's own figures, in one run of bench/avi_bench (Release build
 # in build/bench-avi), on files in the page cache:
 #   - a clean analysis of a 1 MiB file and of a sparse 5 GiB file with the
 #     same header area: time and calls on the file stream;
@@ -31,7 +31,7 @@ cmake --build build/bench-avi -j2 --target avi_bench >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-build/bench-avi/tests/avi_bench --damaged-mib="$damaged_mib" --dir="$work"
+build/bench-avi/bench/avi_bench --damaged-mib="$damaged_mib" --dir="$work"
 
 if [ "$tools" = 1 ]; then
   echo

@@ -1,351 +1,258 @@
-// Builds RIFF and AVI byte images for tests, so that each case states its
-// file in a few lines: chunks, lists and raw bytes, with true sizes by
-// default and deliberately wrong ones where a case needs them. Also an
-// in-memory stream that feeds such an image to the readers.
+// The test inputs: RIFF/AVI byte images stated in a few lines, the seed
+// corpus (sound files of every codec and layout, and damaged ones), random
+// mutations of them, and an in-memory stream that behaves like a file.
 //
 //   riff::Image img = riff::Build({riff::Riff("AVI ", {
 //       riff::List("hdrl", {riff::Chunk("avih", 56).Label("avih")}),
-//       riff::Raw("garbage"),
-//       riff::Chunk("JUNK", 5).Sized(1000)})});
+//       riff::Raw("garbage"), riff::Chunk("JUNK", 5).Sized(1000)})});
 //   img.DataPos("avih");  // where the avih data starts
 #pragma once
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 #include <map>
 #include <optional>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "avi/FourCC.h"
+#include "app/CodecCatalogue.h"
 #include "avi/QmRIFFStream.h"
 
 namespace riff {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline void Put16(Bytes& b, std::uint16_t v) {
-  b.push_back(static_cast<std::uint8_t>(v));
-  b.push_back(static_cast<std::uint8_t>(v >> 8));
-}
 inline void Put32(Bytes& b, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-// Codes shorter than four characters are padded with blanks.
-inline void PutFourCC(Bytes& b, const std::string& code) {
-  for (std::size_t i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(i < code.size() ? code[i] : ' '));
-}
-inline void PutBytes(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
-inline std::uint32_t Get32(const Bytes& b, std::size_t at) {
-  return static_cast<std::uint32_t>(b.at(at)) | static_cast<std::uint32_t>(b.at(at + 1)) << 8 |
-         static_cast<std::uint32_t>(b.at(at + 2)) << 16 | static_cast<std::uint32_t>(b.at(at + 3)) << 24;
 }
 inline void Set32(Bytes& b, std::size_t at, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
 }
-inline FourCC FourCCAt(const Bytes& b, std::int64_t at) {
-  if (at < 0 || static_cast<std::uint64_t>(at) + 4 > b.size()) return 0;
-  return FourCCFromBytes(b.data() + at);
+// Codes shorter than four characters are padded with blanks.
+inline void PutFourCC(Bytes& b, const std::string& code) {
+  for (std::size_t i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(i < code.size() ? code[i] : ' '));
 }
 inline FourCC FCC(const std::string& code) {
   Bytes b;
   PutFourCC(b, code);
   return FourCCFromBytes(b.data());
 }
+inline std::string Code(FourCC v) { return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
 inline Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-// One element of an image: a chunk, a container ("RIFF"/"LIST") or raw bytes.
+// A chunk, a container ("RIFF"/"LIST") or raw bytes.
 struct Piece {
-  enum class Kind { Chunk, Container, Raw };
-  Kind kind = Kind::Raw;
-  std::string id;    // chunk id, "RIFF" or "LIST"
-  std::string type;  // form or list type of a container
-  Bytes data;        // chunk data, or the raw bytes
+  bool container = false, raw = false;
+  std::string id, type, label;
+  Bytes data;
   std::vector<Piece> children;
-  std::optional<std::uint32_t> declaredSize;  // written instead of the true size
-  bool pad = true;                            // pad byte after odd data
-  std::string label;
+  std::optional<std::uint32_t> declared;  // written instead of the true size
 
-  // Declares a size other than the true one (the true bytes are still written).
-  Piece Sized(std::uint32_t size) const {
-    Piece p = *this;
-    p.declaredSize = size;
-    return p;
-  }
-  // Leaves out the pad byte after odd data.
-  Piece NoPad() const {
-    Piece p = *this;
-    p.pad = false;
-    return p;
-  }
-  // Names the piece so that Image can tell where it landed.
-  Piece Label(std::string name) const {
-    Piece p = *this;
-    p.label = std::move(name);
-    return p;
-  }
+  Piece Sized(std::uint32_t size) const { Piece p = *this; p.declared = size; return p; }
+  Piece Label(std::string name) const { Piece p = *this; p.label = std::move(name); return p; }
 };
-
-inline Piece Chunk(const std::string& id, Bytes data) {
-  Piece p;
-  p.kind = Piece::Kind::Chunk;
-  p.id = id;
-  p.data = std::move(data);
-  return p;
+inline Piece Chunk(const std::string& id, Bytes data) { return {false, false, id, "", "", std::move(data), {}, {}}; }
+inline Piece Chunk(const std::string& id, std::size_t size, std::uint8_t fill = 0) { return Chunk(id, Bytes(size, fill)); }
+inline Piece List(const std::string& type, std::vector<Piece> c, const std::string& id = "LIST") {
+  return {true, false, id, type, "", {}, std::move(c), {}};
 }
-inline Piece Chunk(const std::string& id, std::size_t size, std::uint8_t fill = 0) {
-  return Chunk(id, Bytes(size, fill));
-}
-inline Piece Container(const std::string& id, const std::string& type, std::vector<Piece> children) {
-  Piece p;
-  p.kind = Piece::Kind::Container;
-  p.id = id;
-  p.type = type;
-  p.children = std::move(children);
-  return p;
-}
-inline Piece List(const std::string& type, std::vector<Piece> children) {
-  return Container("LIST", type, std::move(children));
-}
-inline Piece Riff(const std::string& form, std::vector<Piece> children) {
-  return Container("RIFF", form, std::move(children));
-}
-inline Piece Raw(Bytes bytes) {
-  Piece p;
-  p.data = std::move(bytes);
-  return p;
-}
+inline Piece Riff(const std::string& form, std::vector<Piece> c) { return List(form, std::move(c), "RIFF"); }
+inline Piece Raw(Bytes bytes) { return {false, true, "", "", "", std::move(bytes), {}, {}}; }
 inline Piece Raw(const std::string& bytes) { return Raw(Text(bytes)); }
-
-// Where a labelled piece landed.
-struct Placement {
-  std::int64_t header = 0;  // first byte of the chunk header (of a raw piece: of its bytes)
-  std::int64_t data = 0;    // first data byte: past the type for containers
-};
 
 struct Image {
   Bytes bytes;
-  std::map<std::string, Placement> places;
-
-  std::int64_t HeaderPos(const std::string& label) const { return At(label).header; }
-  std::int64_t DataPos(const std::string& label) const { return At(label).data; }
+  std::map<std::string, std::pair<std::int64_t, std::int64_t>> places;  // label: header, data
+  std::int64_t HeaderPos(const std::string& l) const { return At(l).first; }
+  std::int64_t DataPos(const std::string& l) const { return At(l).second; }
   std::int64_t Size() const { return static_cast<std::int64_t>(bytes.size()); }
 
  private:
-  const Placement& At(const std::string& label) const {
-    auto it = places.find(label);
-    if (it == places.end()) throw std::out_of_range("no piece labelled " + label);
-    return it->second;
+  const std::pair<std::int64_t, std::int64_t>& At(const std::string& l) const {
+    if (!places.count(l)) throw std::out_of_range("no piece labelled " + l);
+    return places.at(l);
   }
 };
 
-namespace detail {
 inline void Emit(const Piece& p, Image& img) {
   Bytes& out = img.bytes;
   const auto start = static_cast<std::int64_t>(out.size());
-  if (p.kind == Piece::Kind::Raw) {
-    PutBytes(out, p.data);
+  if (p.raw) {
+    out.insert(out.end(), p.data.begin(), p.data.end());
     if (!p.label.empty()) img.places[p.label] = {start, start};
     return;
   }
   PutFourCC(out, p.id);
   const std::size_t sizeAt = out.size();
   Put32(out, 0);
-  if (p.kind == Piece::Kind::Container) {
-    PutFourCC(out, p.type);
-    if (!p.label.empty()) img.places[p.label] = {start, start + 12};
-    for (const Piece& c : p.children) Emit(c, img);
-  } else {
-    if (!p.label.empty()) img.places[p.label] = {start, start + 8};
-    PutBytes(out, p.data);
-  }
-  const auto trueSize = static_cast<std::uint32_t>(out.size() - sizeAt - 4);
-  Set32(out, sizeAt, p.declaredSize.value_or(trueSize));
-  if (p.pad && (trueSize & 1)) out.push_back(0);
+  if (p.container) PutFourCC(out, p.type);
+  if (!p.label.empty()) img.places[p.label] = {start, static_cast<std::int64_t>(out.size())};
+  out.insert(out.end(), p.data.begin(), p.data.end());
+  for (const Piece& c : p.children) Emit(c, img);
+  const auto size = static_cast<std::uint32_t>(out.size() - sizeAt - 4);
+  Set32(out, sizeAt, p.declared.value_or(size));
+  if (size & 1) out.push_back(0);
 }
-}  // namespace detail
-
 inline Image Build(const std::vector<Piece>& pieces) {
   Image img;
-  for (const Piece& p : pieces) detail::Emit(p, img);
+  for (const Piece& p : pieces) Emit(p, img);
   return img;
 }
 
-// ---------------------------------------------------------------- AVI records
+// ---------------------------------------------------------------- AVI files
 
-// "avih": fourteen 32-bit words.
-inline Bytes AvihData(std::uint32_t streams = 1, std::uint32_t width = 64, std::uint32_t height = 48) {
+inline Bytes Words(std::initializer_list<std::uint32_t> words, std::size_t size) {
   Bytes b;
-  for (std::uint32_t v : {40000u, 0u, 0u, 0x10u, 3u, 0u, streams, 0u, width, height, 0u, 0u, 0u, 0u}) Put32(b, v);
-  return b;
-}
-
-// "strh" of the given size (56 is the common one); bytes past the 56 are zero,
-// a shorter record is cut.
-inline Bytes StrhData(const std::string& type, const std::string& handler, std::size_t size = 56) {
-  Bytes b;
-  PutFourCC(b, type);
-  PutFourCC(b, handler);
-  for (std::uint32_t v : {0u, 0u, 0u, 1u, 25u, 0u, 3u, 0u, 0xFFFFFFFFu, 0u}) Put32(b, v);
-  for (std::uint16_t v : {0, 0, 64, 48}) Put16(b, v);
+  for (std::uint32_t w : words) Put32(b, w);
   b.resize(size, 0);
   return b;
 }
-
-// Video "strf", a bitmap format header; bytes past the 40 stand for codec data.
-inline Bytes StrfVideoData(const std::string& compression, std::size_t size = 40, std::int32_t width = 64,
-                           std::int32_t height = 48) {
-  Bytes b;
-  Put32(b, 40);
-  Put32(b, static_cast<std::uint32_t>(width));
-  Put32(b, static_cast<std::uint32_t>(height));
-  Put16(b, 1);
-  Put16(b, 24);
-  PutFourCC(b, compression);
-  for (int i = 0; i < 5; ++i) Put32(b, 0);
-  b.resize(size, 0xCD);
+// "strh" of type and handler, cut or zero-extended to size.
+inline Bytes StrhData(const std::string& type, const std::string& handler, std::size_t size = 56) {
+  Bytes b = Words({FCC(type), FCC(handler), 0, 0, 0, 1, 25, 0, 3}, std::max<std::size_t>(size, 36));
+  b.resize(size);
   return b;
 }
-
-// Audio "strf", a 16-bit PCM wave format.
-inline Bytes StrfAudioData() {
-  Bytes b;
-  Put16(b, 1);
-  Put16(b, 1);
-  Put32(b, 44100);
-  Put32(b, 88200);
-  Put16(b, 2);
-  Put16(b, 16);
-  Put16(b, 0);
+// A bitmap format whose compression lies at byte 16; bytes past 40 stand for codec data.
+inline Bytes StrfData(const std::string& compression, std::size_t size = 40) {
+  Bytes b = Words({40, 64, 48, 0x180001, FCC(compression)}, std::max<std::size_t>(size, 20));
+  b.resize(size);
   return b;
 }
-
-// A video stream list; its pieces are labelled prefix + ".strl", ".strh", ".strf".
-inline Piece VideoStrl(const std::string& handler, const std::string& compression, std::size_t strhSize = 56,
-                       std::size_t strfSize = 40, const std::string& prefix = "v",
-                       std::vector<Piece> extra = {}) {
-  std::vector<Piece> c{Chunk("strh", StrhData("vids", handler, strhSize)).Label(prefix + ".strh"),
-                       Chunk("strf", StrfVideoData(compression, strfSize)).Label(prefix + ".strf")};
-  for (Piece& p : extra) c.push_back(std::move(p));
+inline Piece Strl(const std::string& type, const std::string& handler, const std::string& compression,
+                  const std::string& prefix, std::size_t strhSize = 56, std::size_t strfSize = 40,
+                  std::vector<Piece> extra = {}) {
+  std::vector<Piece> c{Chunk("strh", StrhData(type, handler, strhSize)).Label(prefix + ".strh"),
+                       Chunk("strf", StrfData(compression, strfSize)).Label(prefix + ".strf")};
+  c.insert(c.end(), extra.begin(), extra.end());
   return List("strl", std::move(c)).Label(prefix + ".strl");
 }
 
-inline Piece AudioStrl(const std::string& prefix = "a") {
-  return List("strl", {Chunk("strh", StrhData("auds", std::string(4, '\0'))).Label(prefix + ".strh"),
-                       Chunk("strf", StrfAudioData()).Label(prefix + ".strf")})
-      .Label(prefix + ".strl");
-}
-
-// A 16-byte "idx1" entry.
-inline void PutIndexEntry(Bytes& b, const std::string& id, std::uint32_t flags, std::uint32_t offset,
-                          std::uint32_t size) {
-  PutFourCC(b, id);
-  Put32(b, flags);
-  Put32(b, offset);
-  Put32(b, size);
-}
-
 struct AviOptions {
-  std::string handler = "DX50";
-  std::string compression = "DX50";
-  std::size_t strhSize = 56;
-  std::size_t strfSize = 40;
-  bool audio = false;
-  bool audioFirst = false;
+  std::string handler = "DX50", compression = "DX50";
+  std::size_t strhSize = 56, strfSize = 40;
+  bool audio = false, audioFirst = false, idx1 = true;
   int frames = 3;
-  std::size_t frameSize = 101;  // odd, so the frames carry pad bytes
-  bool idx1 = true;
-  std::vector<Piece> extraStrl;  // further chunks in the video stream list, after "strf"
+  std::size_t frameSize = 101;   // odd, so the frames carry pad bytes
+  std::vector<Piece> extraStrl;  // after "strf" in the video stream list
 };
 
-// A well-formed AVI: "RIFF" "AVI " with "hdrl" (avih, the stream lists), a
-// "movi" list of frames (and audio blocks) and an "idx1". Labels: "avi",
-// "hdrl", "avih", "v.*" and "a.*" of the stream lists, "movi", "idx1".
+// "RIFF" "AVI " with "hdrl" (avih, stream lists), "movi" and "idx1". Labels:
+// "avi", "hdrl", "avih", "v.*" and "a.*" (strl, strh, strf), "movi", "idx1".
 inline Image MakeAvi(const AviOptions& o = {}) {
-  const std::uint32_t streams = o.audio ? 2 : 1;
-  std::vector<Piece> hdrl{Chunk("avih", AvihData(streams)).Label("avih")};
-  Piece video = VideoStrl(o.handler, o.compression, o.strhSize, o.strfSize, "v", o.extraStrl);
-  if (o.audio && o.audioFirst) hdrl.push_back(AudioStrl());
+  std::vector<Piece> hdrl{Chunk("avih", Words({40000, 0, 0, 0x10, 3, 0, o.audio ? 2u : 1u}, 56)).Label("avih")};
+  const Piece video = Strl("vids", o.handler, o.compression, "v", o.strhSize, o.strfSize, o.extraStrl);
+  const Piece audio = Strl("auds", std::string(4, '\0'), std::string(4, '\1'), "a", 56, 18);
+  if (o.audio && o.audioFirst) hdrl.push_back(audio);
   hdrl.push_back(video);
-  if (o.audio && !o.audioFirst) hdrl.push_back(AudioStrl());
-
-  const std::string videoId = (o.audio && o.audioFirst) ? "01dc" : "00dc";
-  const std::string audioId = (o.audio && o.audioFirst) ? "00wb" : "01wb";
+  if (o.audio && !o.audioFirst) hdrl.push_back(audio);
   std::vector<Piece> movi;
-  Bytes index;
-  std::uint32_t offset = 4;
   for (int i = 0; i < o.frames; ++i) {
-    Bytes frame(o.frameSize, static_cast<std::uint8_t>(0x10 + i));
-    movi.push_back(Chunk(videoId, frame));
-    PutIndexEntry(index, videoId, i == 0 ? 0x10 : 0, offset, static_cast<std::uint32_t>(o.frameSize));
-    offset += static_cast<std::uint32_t>(8 + ((o.frameSize + 1) & ~std::size_t{1}));
-    if (o.audio) {
-      movi.push_back(Chunk(audioId, 200, 0x80));
-      PutIndexEntry(index, audioId, 0x10, offset, 200);
-      offset += 208;
-    }
+    movi.push_back(Chunk(o.audioFirst ? "01dc" : "00dc", o.frameSize, static_cast<std::uint8_t>(0x10 + i)));
+    if (o.audio) movi.push_back(Chunk(o.audioFirst ? "00wb" : "01wb", 200, 0x80));
   }
+  Bytes index;  // entries of 16 bytes: the id, then zeros
+  for (const Piece& p : movi) PutFourCC(index, p.id), index.resize(index.size() + 12);
   std::vector<Piece> form{List("hdrl", std::move(hdrl)).Label("hdrl"), List("movi", std::move(movi)).Label("movi")};
   if (o.idx1) form.push_back(Chunk("idx1", index).Label("idx1"));
   return Build({Riff("AVI ", std::move(form)).Label("avi")});
 }
+inline Image MakeAvi(const std::string& handler, const std::string& compression) {
+  AviOptions o;
+  o.handler = handler;
+  o.compression = compression;
+  return MakeAvi(o);
+}
+
+// ---------------------------------------------------------------- corpus
+
+// Sound files of every codec and layout, and files damaged as real ones are.
+inline std::vector<std::pair<std::string, Bytes>> Seeds() {
+  std::vector<std::pair<std::string, Bytes>> seeds;
+  auto add = [&](const std::string& name, AviOptions o) {
+    o.frames = 2;
+    o.frameSize = 11;
+    seeds.emplace_back(name, MakeAvi(o).bytes);
+  };
+  for (TCodecId id = kFirstCodec; id <= kLastCodec; ++id)
+    add("codec" + std::to_string(id), {Code(TargetFourCCs(id).Handler), Code(TargetFourCCs(id).Compression)});
+  add("video-audio", {.handler = "div3", .compression = "DIV3", .audio = true});
+  add("audio-video", {.handler = "XVID", .compression = "XVID", .audio = true, .audioFirst = true});
+  add("long-records", {.handler = "mp43", .compression = "MP43", .strhSize = 64, .strfSize = 133});
+  add("short-records", {.handler = "div3", .compression = "DIV3", .strhSize = 8, .strfSize = 20});
+  add("strl-extras", {.idx1 = false, .extraStrl = {Chunk("JUNK", 7), Chunk("strn", Text("video")), Chunk("indx", 24)}});
+  Bytes b = seeds[5].second;  // cut inside "movi", then inside the headers
+  seeds.emplace_back("cut-movi", Bytes(b.begin(), b.end() - 40));
+  seeds.emplace_back("cut-headers", Bytes(b.begin(), b.begin() + 150));
+  Set32(b, 16, 5);  // "hdrl" declares 5 bytes
+  seeds.emplace_back("tiny-hdrl", b);
+  b = seeds[5].second;
+  std::fill(b.begin() + 100, b.begin() + 112, std::uint8_t{0xEE});  // over the video "strh" header
+  seeds.emplace_back("garbage-over-strh", b);
+  return seeds;
+}
+
+// A random damage as files get it: a size or id overwritten, bytes swapped,
+// a cut, garbage.
+inline Bytes Mutate(Bytes b, std::mt19937& rng) {
+  auto any = [&](std::size_t n) { return n ? static_cast<std::size_t>(rng() % n) : 0; };
+  static const std::uint32_t kSizes[] = {0, 1, 3, 4, 5, 8, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, 0xA00000, 0xA00001};
+  for (int k = 0, n = 1 + static_cast<int>(rng() % 3); k < n && b.size() > 8; ++k) {
+    const std::size_t at = any(b.size() - 4) & ~std::size_t{rng() % 2};
+    switch (rng() % 6) {
+      case 0: Set32(b, at, kSizes[any(std::size(kSizes))]); break;
+      case 1: Set32(b, at, rng() % 2 ? FCC("LIST") : FCC("strl")); break;
+      case 2: std::swap(b[at], b[any(b.size())]); break;
+      case 3: b.resize(any(b.size())); break;
+      case 4: b[at] = static_cast<std::uint8_t>(rng()); break;
+      default: b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), any(9), static_cast<std::uint8_t>(rng()));
+    }
+  }
+  return b;
+}
 
 // ---------------------------------------------------------------- memory stream
 
-// A stream over bytes in memory that behaves like a file: seeks past the end
-// are allowed, seeks before the start fail and leave the position alone.
-// Counts what is done to it; with a budget, throws once more operations
-// than that have been made (a walk that does not end).
+// A file in memory: seeks past the end are allowed, seeks before the start
+// fail and leave the position alone. With a budget, every call past it
+// throws (a walk that does not end).
 class MemoryStream : public TStream64 {
  public:
   explicit MemoryStream(Bytes data, std::int64_t budget = 0) : data_(std::move(data)), budget_(budget) {}
 
   std::int64_t Read(void* buffer, std::int64_t count) override {
-    Spend();
-    ++reads;
-    if (count <= 0 || pos_ >= Size()) return 0;
-    const std::int64_t n = std::min(count, Size() - pos_);
-    std::memcpy(buffer, data_.data() + pos_, static_cast<std::size_t>(n));
+    Spend(), ++reads;
+    const std::int64_t n = std::clamp<std::int64_t>(Size() - pos_, 0, std::max<std::int64_t>(count, 0));
+    if (n > 0) std::memcpy(buffer, data_.data() + pos_, static_cast<std::size_t>(n));
     pos_ += n;
-    bytesRead += n;
     return n;
   }
   std::int64_t Write(const void* buffer, std::int64_t count) override {
-    Spend();
-    ++writes;
+    Spend(), ++writes, ++Generation;
     if (count <= 0) return 0;
     if (pos_ + count > Size()) data_.resize(static_cast<std::size_t>(pos_ + count), 0);
     std::memcpy(data_.data() + pos_, buffer, static_cast<std::size_t>(count));
-    pos_ += count;
-    return count;
+    return pos_ += count, count;
   }
   std::int64_t Seek(std::int64_t offset, std::uint16_t origin) override {
-    Spend();
-    const std::int64_t base = origin == 0 ? 0 : origin == 1 ? pos_ : origin == 2 ? Size() : -1;
-    if (base < 0 || base + offset < 0) return -1;
-    pos_ = base + offset;
-    return pos_;
+    Spend(), ++seeks;
+    const std::int64_t base = origin == 0 ? 0 : origin == 1 ? pos_ : Size();
+    if (origin > 2 || base + offset < 0) return -1;
+    return pos_ = base + offset;
   }
-
   const Bytes& Data() const { return data_; }
   std::int64_t Size() const { return static_cast<std::int64_t>(data_.size()); }
-
-  std::int64_t reads = 0;
-  std::int64_t writes = 0;
-  std::int64_t bytesRead = 0;
-  std::int64_t operations = 0;
+  std::int64_t reads = 0, writes = 0, seeks = 0;
 
  private:
   void Spend() {
-    if (++operations > budget_ && budget_ > 0) throw std::runtime_error("stream operation budget exhausted");
+    if (budget_ > 0 && reads + writes + seeks >= budget_) throw std::runtime_error("stream call budget spent");
   }
-
   Bytes data_;
-  std::int64_t pos_ = 0;
-  std::int64_t budget_;
+  std::int64_t pos_ = 0, budget_;
 };
 
 }  // namespace riff

@@ -1,4 +1,4 @@
-// Temporary files for tests: a private folder that is removed afterwards.
+// Files for tests: a private folder that is removed afterwards.
 #pragma once
 
 #include <chrono>
@@ -8,36 +8,23 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <process.h>
-#define TOVACREX_GETPID _getpid
-#else
-#include <unistd.h>
-#define TOVACREX_GETPID getpid
-#endif
-
 using Bytes = std::vector<std::uint8_t>;
 
 class TempDir {
  public:
   TempDir() {
     static int counter = 0;
-    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     path_ = std::filesystem::temp_directory_path() /
-            ("tovacrex-test-" + std::to_string(TOVACREX_GETPID()) + "-" + std::to_string(stamp) + "-" +
+            ("tovacrex-test-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
              std::to_string(++counter));
     std::filesystem::create_directories(path_);
   }
   ~TempDir() {
-    std::error_code ec;
-    // Read-only files would stop the removal on Windows.
+    std::error_code ec;  // read-only files would stop the removal on Windows
     for (auto& e : std::filesystem::recursive_directory_iterator(path_, ec))
       std::filesystem::permissions(e.path(), std::filesystem::perms::owner_write, std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(path_, ec);
   }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
   std::string File(const std::string& name) const { return (path_ / name).string(); }
   const std::filesystem::path& Path() const { return path_; }
 
@@ -46,13 +33,31 @@ class TempDir {
 };
 
 inline void WriteBytes(const std::string& name, const Bytes& data) {
-  std::ofstream f(name, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  std::ofstream(name, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
-
 inline Bytes ReadBytes(const std::string& name) {
   std::ifstream f(name, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-inline Bytes BytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
+#ifdef TOVACREX_SOURCE_DIR
+// The rows of the README's table whose header starts with `header`, split
+// into cells: the documentation is the independent statement of the texts
+// and codes that the program holds.
+inline std::vector<std::vector<std::string>> ReadmeTable(const std::string& header) {
+  std::ifstream f(std::string(TOVACREX_SOURCE_DIR) + "/README.md");
+  std::vector<std::vector<std::string>> rows;
+  bool in = false;
+  for (std::string line; std::getline(f, line);) {
+    if (line.rfind(header, 0) == 0) in = true;
+    else if (in && line.rfind("|", 0) != 0) break;
+    else if (in && line.rfind("|---", 0) != 0) {
+      rows.emplace_back();
+      for (std::size_t at = 1, bar; (bar = line.find(" |", at)) != std::string::npos; at = bar + 2)
+        rows.back().push_back(line.substr(at + 1, bar - at - 1));
+    }
+  }
+  return rows;
+}
+#endif

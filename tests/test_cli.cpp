@@ -6,6 +6,7 @@
 #include "cli/Cli.h"
 
 namespace {
+Bytes BytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 // The built-in sample: "DivX V3 Low", handler "div3" at 0x70 and
 // compression "div3" at 0xbc.

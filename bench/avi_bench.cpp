@@ -30,7 +30,7 @@ std::string gDir;
 
 
 Bytes HeaderArea(std::uint32_t formSize, std::uint32_t moviSize) {
-  Image img = Build({Riff("AVI ", {List("hdrl", {Chunk("avih", AvihData(2)), VideoStrl("XVID", "XVID"), AudioStrl(),
+  Image img = Build({Riff("AVI ", {List("hdrl", {Chunk("avih", Chunk("avih", 56).data), Strl("vids", "XVID", "XVID", "v"), Strl("auds", "", "", "a"),
                                                  List("odml", {Chunk("dmlh", 248)})}),
                                    List("INFO", {Chunk("ISFT", Text("Lavf60.16.100"))}), Chunk("JUNK", 1016),
                                    List("movi", {}).Label("movi")})
@@ -53,7 +53,7 @@ std::string MakeClean(const std::string& name, std::int64_t size) {
 // every size is true, but what follows avih is no chunk.
 std::string MakeDamaged() {
   const std::string path = gDir + "/damaged.avi";
-  Bytes b = Build({Riff("AVI ", {List("hdrl", {Chunk("avih", AvihData(1))})})}).bytes;
+  Bytes b = Build({Riff("AVI ", {List("hdrl", {Chunk("avih", Chunk("avih", 56).data)})})}).bytes;
   const std::size_t head = b.size();
   b.resize(static_cast<std::size_t>(gDamagedBytes));
   std::mt19937_64 rng(42);

@@ -48,7 +48,7 @@ Bytes Header(const std::string& id, std::uint32_t size, const std::string& type 
 
 Bytes Hdrl() {
   using namespace riff;
-  return Build({List("hdrl", {Chunk("avih", AvihData()), VideoStrl("div3", "DIV3")})}).bytes;
+  return Build({List("hdrl", {Chunk("avih", Chunk("avih", 56).data), Strl("vids", "div3", "DIV3", "v")})}).bytes;
 }
 
 // "RIFF" "AVI " { hdrl, a million empty "JUNK" chunks, "LIST" "movi" }.
@@ -57,11 +57,13 @@ std::int64_t WriteManyChunks(const std::string& name) {
   const Bytes movi = Header("LIST", 4 + 8 + 2, "movi");
   const std::uint32_t formSize = static_cast<std::uint32_t>(4 + hdrl.size() + 8ull * kSmallChunks + movi.size() + 10);
   Bytes b = Header("RIFF", formSize, "AVI ");
-  riff::PutBytes(b, hdrl);
+  b.insert(b.end(), hdrl.begin(), hdrl.end());
   b.reserve(b.size() + 8ull * kSmallChunks + 32);
-  for (std::uint32_t i = 0; i < kSmallChunks; ++i) riff::PutBytes(b, Header("JUNK", 0));
-  riff::PutBytes(b, movi);
-  riff::PutBytes(b, Header("00dc", 2));
+  const Bytes junk = Header("JUNK", 0);
+  for (std::uint32_t i = 0; i < kSmallChunks; ++i) b.insert(b.end(), junk.begin(), junk.end());
+  b.insert(b.end(), movi.begin(), movi.end());
+  const Bytes frame = Header("00dc", 2);
+  b.insert(b.end(), frame.begin(), frame.end());
   b.insert(b.end(), {1, 2});
   int fd = open(name.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
   bool ok = fd >= 0 && PutAt(fd, 0, b);

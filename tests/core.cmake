@@ -1,7 +1,0 @@
-tovacrex_add_gtest(test_catalogue SOURCES test_catalogue.cpp LIBS tovacrex_core)
-tovacrex_add_gtest(test_streams SOURCES test_streams.cpp LIBS tovacrex_avi)
-if(TARGET tovacrex_cli)
-  tovacrex_add_gtest(test_cli SOURCES test_cli.cpp LIBS tovacrex_cli)
-  target_compile_definitions(test_cli PRIVATE TOVACREX_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-endif()
-tovacrex_add_gtest(test_driver SOURCES test_driver.cpp LIBS tovacrex_core)

@@ -1,0 +1,278 @@
+// The container: the chunk walker, the AVI reader, the read-ahead against
+// the walk without it, and damaged inputs of every kind.
+#include <gtest/gtest.h>
+
+#include "RiffBuilder.h"
+#include "avi/RiffIds.h"
+#include "fuzz/FuzzChecks.h"
+
+using namespace riff;
+
+namespace {
+
+// Walks a file as the AVI reader does (containers stay open, other chunks
+// are left at once) and notes each header: "LIST:hdrl@24", "avih@32+56", with
+// "*" when found by scanning and "?" when the stream is not at the data.
+std::vector<std::string> Walk(const Bytes& bytes, std::int64_t streams = 1, int scanFrom = -1) {
+  MemoryStream s(bytes, 100000);
+  TQMRIFFStream rs(&s);
+  rs.StreamCount = streams;
+  std::vector<std::string> seen;
+  while (!rs.EndOfFile) {
+    if (rs.EndOfChunk) {
+      rs.Ascend();
+    } else if (rs.Descend()) {
+      if (static_cast<int>(seen.size()) == scanFrom) rs.Resync = true;
+      const bool container = riffid::IsContainer(rs.ChunkId);
+      seen.push_back(Code(rs.ChunkId) + (container ? ":" + Code(rs.FormType) : "") + "@" + std::to_string(rs.DataPos) +
+                     (container ? "" : "+" + std::to_string(rs.ChunkSize)) + (rs.Resync ? "*" : "") +
+                     (s.Seek(0, 1) == rs.DataPos ? "" : "?"));
+      if (!container) rs.Ascend();
+    }
+  }
+  return seen;
+}
+
+struct WalkCase {
+  const char* name;
+  Image img;
+  std::vector<std::string> seen;
+  std::int64_t streams = 1;
+  int scanFrom = -1;  // scan mode from the n-th header on
+};
+
+Bytes Garbage(std::size_t n, std::uint8_t seed = 1) {
+  Bytes b(n);
+  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(((i + seed) * 2654435761u) >> 13) | 0x80;
+  return b;
+}
+Bytes Entries(std::initializer_list<std::pair<const char*, std::uint32_t>> entries, std::size_t size) {
+  Bytes b;
+  for (auto [id, n] : entries) PutFourCC(b, id), Put32(b, n), b.resize(b.size() + 8);
+  return b.resize(size), b;
+}
+Bytes ScanLimitFile(std::uint32_t size) {
+  Bytes data = Text(std::string("strh\4\0\0\0abcd", 12));
+  data.resize(size);
+  return Build({Riff("AVI ", {List("hdrl", {Raw(Bytes{1, 2}), Chunk("JUNK", data)})})}).bytes;
+}
+
+TEST(ChunkWalker, Walks) {
+  std::vector<WalkCase> cases{
+      {"sizes, pad bytes",
+       Build({Riff("AVI ", {List("hdrl", {Chunk("avih", 56)}), Chunk("JUNK", 5),
+                            List("movi", {Chunk("00dc", 3), Chunk("01wb", 4)}), Chunk("idx1", 32)})}),
+       {"RIFF:AVI @12", "LIST:hdrl@24", "avih@32+56", "JUNK@96+5", "LIST:movi@114", "00dc@122+3", "01wb@134+4",
+        "idx1@146+32"}, 2},
+      {"container shorter than its type is empty",
+       Build({Riff("AVI ", {List("hdrl", {}).Sized(3), Chunk("JUNK", 6)}), Riff("AVIX", {}).Sized(0)}),
+       {"RIFF:AVI @12", "LIST:hdrl@24", "JUNK@32+6", "RIFF:AVIX@50"}},
+      {"chunk overrunning its list: scan mode",
+       Build({Riff("AVI ", {List("hdrl", {Chunk("avih", 8).Sized(20)}), Chunk("JUNK", 16)})}),
+       {"RIFF:AVI @12", "LIST:hdrl@24", "avih@32+20*", "JUNK@48+16*"}},
+      {"size 0x7FFFFFFF is taken",
+       Build({Riff("AVI ", {List("hdrl", {Chunk("JUNK", 8).Sized(0x7FFFFFFF), Chunk("strh", 4)})})}),
+       {"RIFF:AVI @12", "LIST:hdrl@24", "JUNK@32+2147483647*", "strh@48+4*"}},
+      {"size 0x80000000 is scanned past",
+       Build({Riff("AVI ", {List("hdrl", {Chunk("JUNK", 8).Sized(0x80000000), Chunk("strh", 4)})})}),
+       {"RIFF:AVI @12", "LIST:hdrl@24", "strh@48+4*"}},
+      {"scan: 10 MiB taken", {ScanLimitFile(0xA00000)}, {"RIFF:AVI @12", "LIST:hdrl@24", "JUNK@34+10485760*", "strh@42+4*", "abcd@50+0*"}},
+      {"scan: one byte more is not", {ScanLimitFile(0xA00001)}, {"RIFF:AVI @12", "LIST:hdrl@24", "strh@42+4*", "abcd@50+0*"}},
+      {"scan: a chunk past the end is not",
+       Build({Riff("AVI ", {List("hdrl", {Raw(Bytes{1, 2}), Chunk("JUNK", 8).Sized(100), Chunk("strh", 0)})})}),
+       {"RIFF:AVI @12", "LIST:hdrl@24", "strh@50+0*"}},
+      {"scan: slides by two over letters, retries two on past a bad size",
+       Build({Riff("AVI ", {List("hdrl", {Raw(Text(std::string("\1\2abJUNK\4\0\0\0wxyz", 18)))})})}),
+       {"RIFF:AVI @12", "LIST:hdrl@24", "JUNK@36+4*"}},
+      {"scan: stream index head skipped",
+       Build({Riff("AVI ", {List("movi", {Chunk("ix00", Entries({{"00dc", 2}, {"00dc", 2}, {"00dc", 2}}, 64))})})}),
+       {"RIFF:AVI @12", "LIST:movi@24", "ix00@32+64*", "00dc@72+2*"}, 1, 2},
+      {"scan: legacy index entries of known streams",
+       Build({Riff("AVI ", {Chunk("idx1", Entries({{"01dc", 0x10}, {"00dc", 0x12}}, 32)), Chunk("JUNK", 16)})}),
+       {"RIFF:AVI @12", "idx1@20+32*", "00dc@44+18*", "JUNK@60+16*"}, 1, 1},
+      {"scan: into a rec list, out of ended lists",
+       Build({Riff("AVI ", {List("movi", {List("rec ", {Chunk("00dc", 4), Chunk("00dc", 6)})}), Chunk("JUNK", 4)})}),
+       {"RIFF:AVI @12", "LIST:movi@24", "LIST:rec @36*", "00dc@44+4*", "00dc@56+6*", "JUNK@70+4*"}, 1, 2},
+  };
+  for (const WalkCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Walk(c.img.bytes, c.streams, c.scanFrom), c.seen);
+  }
+}
+
+// ---------------------------------------------------------------- the reader
+
+struct Found {
+  std::int64_t strh = 0, strf = 0;
+  std::string codes;
+  std::int32_t integrity = 0, damaged = 0, audio = 0;
+  bool operator==(const Found&) const = default;
+  friend std::ostream& operator<<(std::ostream& os, const Found& f) {
+    return os << "strh@" << f.strh << " strf@" << f.strf << " " << f.codes << " integrity " << f.integrity
+              << " damaged " << f.damaged << " audio " << f.audio;
+  }
+};
+Found Analyse(const Bytes& bytes, std::int64_t readAhead = TQMRIFFStream::kReadAheadSize) {
+  MemoryStream s(bytes);
+  TQmAVIFileReader r(&s);
+  r.ChunkStream->ReadAhead = readAhead;
+  if (r.Scan(0) != 0) return {-1, -1, "", r.Status};
+  EXPECT_EQ(s.writes, 0);
+  return {r.VideoStreamHeaderPos, r.VideoFormatPos, Code(r.VideoHandler()) + "/" + Code(r.VideoCompression()),
+          r.Integrity, r.DamagedCount, r.AudioStreamCount};
+}
+Bytes Cut(Bytes b, std::int64_t size) { return b.resize(static_cast<std::size_t>(size)), b; }
+std::string Z4(4, '\0');
+
+TEST(AviReader, FindsTheVideoStream) {
+  const Image plain = MakeAvi({.audio = true, .audioFirst = true, .extraStrl = {Chunk("strn", Text("video"))}});
+  const Image two = Build({Riff("AVI ", {List("hdrl", {Chunk("avih", 56), Strl("vids", "div3", "DIV3", "a"),
+                                                       Strl("vids", "xvid", "XVID", "b")})})});
+  const Image noFormat = Build({Riff("AVI ", {List("hdrl", {Strl("vids", "div3", "DIV3", "a"),
+                                                            List("strl", {Chunk("strh", StrhData("vids", "xvid"))})
+                                                                .Label("b.strl")})})});
+  const std::int64_t noFormatStrh = noFormat.DataPos("b.strl") + 8;
+  const std::string code("\1\2\3\4");  // no letters: only the gap makes the scan look
+  const Image gap = Build({Riff("AVI ", {List("hdrl", {Chunk("avih", 56), Raw(Bytes{1, 2, 3, 4, 5, 6}), Chunk("JUNK", 8),
+                                                       Strl("vids", code, code, "v")}),
+                                         List("movi", {Chunk("00dc", 10)})})});
+  Image longForm = plain;
+  Set32(longForm.bytes, 4, 0x7FFFFFF0);
+  auto v = [&](const Image& i) { return std::pair(i.DataPos("v.strh"), i.DataPos("v.strf")); };
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    Found found;
+  } cases[] = {
+      {"audio first, extra chunks", plain.bytes, {v(plain).first, v(plain).second, "DX50/DX50", 0, 0, 1}},
+      {"the last video stream wins", two.bytes, {two.DataPos("b.strh"), two.DataPos("b.strf"), "xvid/XVID"}},
+      {"its format or none, never another stream's", noFormat.bytes, {noFormatStrh, 0, "xvid/" + Z4}},
+      {"cut inside the format", Cut(plain.bytes, v(plain).second + 20), {v(plain).first, v(plain).second, "DX50/DX50", -2, 1, 1}},
+      {"cut inside a header", Cut(plain.bytes, plain.HeaderPos("v.strh") + 5), {0, 0, Z4 + "/" + Z4, -2, 0, 1}},
+      {"form longer than the file", longForm.bytes, {v(plain).first, v(plain).second, "DX50/DX50", -2, 0, 1}},
+      {"a gap: the chunk before it is damaged", gap.bytes, {v(gap).first, v(gap).second, code + "/" + code, -1, 1}},
+      {"legacy index instead of movi",
+       Build({Riff("AVI ", {List("hdrl", {Strl("vids", "xvid", "XVID", "v")}), Chunk("idx1", 32)})}).bytes,
+       {44, 108, "xvid/XVID"}},
+      {"no AVI form", Build({Riff("WAVE", {List("hdrl", {Strl("vids", "xvid", "XVID", "v")})})}).bytes, {0, 0, Z4 + "/" + Z4}},
+      {"not RIFF", Text("RIFX and more bytes"), {-1, -1, "", -4}},
+      {"11 bytes", Text("RIFF\4\0\0\0AVI"), {-1, -1, "", -4}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Analyse(c.bytes), c.found);
+  }
+}
+
+// A clean analysis reads the header area only: a sparse 5 GiB file costs
+// the same stream calls as a 1 MiB file with the same headers.
+TEST(AviReader, CostDoesNotGrowWithTheFile) {
+  struct Counting : TFileStream64 {
+    using TFileStream64::TFileStream64;
+    std::int64_t Read(void* b, std::int64_t n) override { return ++calls, TFileStream64::Read(b, n); }
+    std::int64_t Seek(std::int64_t o, std::uint16_t r) override { return ++calls, TFileStream64::Seek(o, r); }
+    int calls = 0;
+  };
+  TempDir dir;
+  std::vector<int> seen;
+  for (std::int64_t size : {std::int64_t{1} << 20, std::int64_t{5} << 30}) {
+    Image img = MakeAvi({.audio = true});
+    Set32(img.bytes, 4, static_cast<std::uint32_t>(std::min<std::int64_t>(size - 8, 0x7FFFFFFF)));
+    Set32(img.bytes, static_cast<std::size_t>(img.HeaderPos("movi") + 4), static_cast<std::uint32_t>(std::min<std::int64_t>(size - 2048, 0x7FFFF000)));
+    WriteBytes(dir.File("f.avi"), img.bytes);
+    std::filesystem::resize_file(dir.File("f.avi"), static_cast<std::uintmax_t>(size));
+    Counting s(dir.File("f.avi"), kModeAnalyse);
+    TQmAVIFileReader r(&s);
+    ASSERT_EQ(r.Scan(0), 0);
+    EXPECT_EQ(r.VideoStreamHeaderPos, img.DataPos("v.strh"));
+    EXPECT_EQ(r.FileSize, size);
+    seen.push_back(s.calls);
+  }
+  EXPECT_EQ(seen[0], seen[1]);
+  EXPECT_LE(seen[0], 80);
+}
+
+// ---------------------------------------------------------------- read-ahead
+
+// The walker without read-ahead is the reference: with it, every call gives
+// the same results and leaves the stream at the same place, while the owner
+// seeks, reads and writes between calls.
+template <class Open>
+void CompareWalks(const Bytes& bytes, std::uint32_t seed, Open open) {
+  auto plain = open(0), ahead = open(1);
+  TQMRIFFStream ref(plain.get()), rs(ahead.get());
+  ref.ReadAhead = 0;
+  std::mt19937 rng(seed);
+  ref.StreamCount = rs.StreamCount = rng() % 3;
+  const auto size = static_cast<std::int64_t>(bytes.size()) + 1;
+  for (int call = 0; call < 120; ++call) {
+    const std::uint32_t what = rng() % 16, at = rng() % size, n = rng() % 12;
+    for (TStream64* s : {plain.get(), ahead.get()}) {
+      std::uint8_t buffer[12] = {'0', '0', 'd', 'c', 4};
+      const std::int64_t back = s->Seek(0, 1);
+      if (what == 0) s->Seek(at, 0);
+      if (what == 1) s->Read(buffer, n);
+      if (what == 2 || what == 3) s->Seek(at, 0), s->Write(buffer, n), what == 3 && s->Seek(back, 0);
+    }
+    auto step = [&](TQMRIFFStream& w) {
+      const std::int64_t r = what < 9 ? w.Descend() : what < 14 ? w.Ascend() : w.FindNextChunk();
+      return std::tuple(r, w.ChunkId, w.ChunkSize, w.FormType, w.EndOfChunk, w.EndOfFile, w.HeaderValid, w.Depth,
+                        w.Resync, w.DataPos, w.ListEnd, w.Stream->Seek(0, 1));
+    };
+    ASSERT_EQ(step(ref), step(rs)) << "call " << call;
+    for (std::uint32_t d = 0; d < ref.Depth; ++d) ASSERT_EQ(ref.Tags[d].End(), rs.Tags[d].End()) << "call " << call;
+  }
+}
+
+std::vector<std::pair<std::string, Bytes>> MutatedCorpus(int count, std::uint32_t seed) {
+  auto corpus = Seeds();
+  std::mt19937 rng(seed);
+  for (int i = 0; i < count; ++i) corpus.emplace_back("mutation " + std::to_string(i), Mutate(corpus[rng() % 22].second, rng));
+  return corpus;
+}
+
+TEST(ReadAhead, SameWalkInMemory) {
+  std::uint32_t seed = 0;
+  for (const auto& [name, bytes] : MutatedCorpus(1500, 7)) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(Analyse(bytes), Analyse(bytes, 0));
+    CompareWalks(bytes, ++seed, [&](int) { return std::make_unique<MemoryStream>(bytes); });
+  }
+}
+
+TEST(ReadAhead, SameWalkOnDisk) {
+  TempDir dir;
+  std::uint32_t seed = 0;
+  for (const auto& [name, bytes] : MutatedCorpus(60, 8)) {
+    SCOPED_TRACE(name);
+    CompareWalks(bytes, ++seed, [&](int i) {
+      WriteBytes(dir.File(std::to_string(i)), bytes);
+      return std::make_unique<TFileStream64>(dir.File(std::to_string(i)), fmOpenReadWrite | fmShareDenyNone);
+    });
+  }
+}
+
+// A megabyte of garbage is scanned a buffer at a time.
+TEST(ReadAhead, ScansABufferAtATime) {
+  MemoryStream s(Build({Riff("AVI ", {List("hdrl", {Raw(Garbage(1 << 20)), Chunk("strh", 8)})})}).bytes);
+  TQmAVIFileReader r(&s);
+  ASSERT_EQ(r.Scan(0), 0);
+  EXPECT_EQ(r.NodeCount, 3u);
+  EXPECT_LT(s.reads, (1 << 20) / TQMRIFFStream::kReadAheadSize + 20);
+}
+
+// ---------------------------------------------------------------- damaged files
+
+// The fuzz targets' checks over the corpus, the kept findings and mutations.
+TEST(Robustness, DamagedFilesOnDisk) {
+  TempDir dir;
+  auto inputs = MutatedCorpus(150, 9);
+  for (const auto& e : std::filesystem::directory_iterator(std::string(TOVACREX_SOURCE_DIR) + "/tests/regressions"))
+    inputs.emplace_back(e.path().filename().string(), ReadBytes(e.path().string()));
+  for (const auto& [name, bytes] : inputs) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(fuzzcheck::CheckDriver(dir.File("f.avi"), bytes), "");
+  }
+}
+
+}  // namespace

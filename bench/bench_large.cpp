@@ -40,9 +40,9 @@ bool PutAt(int fd, std::int64_t pos, const Bytes& b) {
 
 Bytes Header(const std::string& id, std::uint32_t size, const std::string& type = "") {
   Bytes b;
-  riff::PutFourCC(b, id);
+  riff::Put32(b, riff::FCC(id));
   riff::Put32(b, size);
-  if (!type.empty()) riff::PutFourCC(b, type);
+  if (!type.empty()) riff::Put32(b, riff::FCC(type));
   return b;
 }
 

@@ -1,10 +1,9 @@
 // The test inputs: RIFF/AVI byte images stated in a few lines, the seed
 // corpus (sound files of every codec and layout, and damaged ones), random
-// mutations of them, and an in-memory stream that behaves like a file.
+// damage to them, and an in-memory stream that behaves like a file.
 //
-//   riff::Image img = riff::Build({riff::Riff("AVI ", {
-//       riff::List("hdrl", {riff::Chunk("avih", 56).Label("avih")}),
-//       riff::Raw("garbage"), riff::Chunk("JUNK", 5).Sized(1000)})});
+//   Image img = Build({Riff("AVI ", {List("hdrl", {Chunk("avih", 56).Label("avih")}),
+//                                    Raw("garbage"), Chunk("JUNK", 5).Sized(1000)})});
 //   img.DataPos("avih");  // where the avih data starts
 #pragma once
 
@@ -15,7 +14,6 @@
 #include <random>
 #include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "app/CodecCatalogue.h"
@@ -32,68 +30,43 @@ inline void Set32(Bytes& b, std::size_t at, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
 }
 // Codes shorter than four characters are padded with blanks.
-inline void PutFourCC(Bytes& b, const std::string& code) {
-  for (std::size_t i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(i < code.size() ? code[i] : ' '));
-}
-inline FourCC FCC(const std::string& code) {
-  Bytes b;
-  PutFourCC(b, code);
-  return FourCCFromBytes(b.data());
-}
+inline FourCC FCC(const std::string& code) { return FourCCFromBytes(reinterpret_cast<const std::uint8_t*>((code + "    ").data())); }
 inline std::string Code(FourCC v) { return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
 inline Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-// A chunk, a container ("RIFF"/"LIST") or raw bytes.
+// A chunk, a container ("RIFF"/"LIST", with a type) or raw bytes (no id).
 struct Piece {
-  bool container = false, raw = false;
   std::string id, type, label;
   Bytes data;
   std::vector<Piece> children;
   std::optional<std::uint32_t> declared;  // written instead of the true size
-
   Piece Sized(std::uint32_t size) const { Piece p = *this; p.declared = size; return p; }
   Piece Label(std::string name) const { Piece p = *this; p.label = std::move(name); return p; }
 };
-inline Piece Chunk(const std::string& id, Bytes data) { return {false, false, id, "", "", std::move(data), {}, {}}; }
+inline Piece Chunk(const std::string& id, Bytes data) { return {id, "", "", std::move(data), {}, {}}; }
 inline Piece Chunk(const std::string& id, std::size_t size, std::uint8_t fill = 0) { return Chunk(id, Bytes(size, fill)); }
-inline Piece List(const std::string& type, std::vector<Piece> c, const std::string& id = "LIST") {
-  return {true, false, id, type, "", {}, std::move(c), {}};
-}
+inline Piece List(const std::string& type, std::vector<Piece> c, const std::string& id = "LIST") { return {id, type, "", {}, std::move(c), {}}; }
 inline Piece Riff(const std::string& form, std::vector<Piece> c) { return List(form, std::move(c), "RIFF"); }
-inline Piece Raw(Bytes bytes) { return {false, true, "", "", "", std::move(bytes), {}, {}}; }
-inline Piece Raw(const std::string& bytes) { return Raw(Text(bytes)); }
+inline Piece Raw(Bytes bytes) { return {"", "", "", std::move(bytes), {}, {}}; }
 
 struct Image {
   Bytes bytes;
-  std::map<std::string, std::pair<std::int64_t, std::int64_t>> places;  // label: header, data
-  std::int64_t HeaderPos(const std::string& l) const { return At(l).first; }
-  std::int64_t DataPos(const std::string& l) const { return At(l).second; }
-  std::int64_t Size() const { return static_cast<std::int64_t>(bytes.size()); }
-
- private:
-  const std::pair<std::int64_t, std::int64_t>& At(const std::string& l) const {
-    if (!places.count(l)) throw std::out_of_range("no piece labelled " + l);
-    return places.at(l);
-  }
+  std::map<std::string, std::pair<std::int64_t, std::int64_t>> places;  // label: header and data position
+  std::int64_t HeaderPos(const std::string& label) const { return places.at(label).first; }
+  std::int64_t DataPos(const std::string& label) const { return places.at(label).second; }
 };
 
 inline void Emit(const Piece& p, Image& img) {
   Bytes& out = img.bytes;
   const auto start = static_cast<std::int64_t>(out.size());
-  if (p.raw) {
-    out.insert(out.end(), p.data.begin(), p.data.end());
-    if (!p.label.empty()) img.places[p.label] = {start, start};
-    return;
-  }
-  PutFourCC(out, p.id);
-  const std::size_t sizeAt = out.size();
-  Put32(out, 0);
-  if (p.container) PutFourCC(out, p.type);
+  if (!p.id.empty()) out.insert(out.end(), p.id.begin(), p.id.end()), Put32(out, 0);
+  if (!p.type.empty()) out.insert(out.end(), p.type.begin(), p.type.end());
   if (!p.label.empty()) img.places[p.label] = {start, static_cast<std::int64_t>(out.size())};
   out.insert(out.end(), p.data.begin(), p.data.end());
   for (const Piece& c : p.children) Emit(c, img);
-  const auto size = static_cast<std::uint32_t>(out.size() - sizeAt - 4);
-  Set32(out, sizeAt, p.declared.value_or(size));
+  if (p.id.empty()) return;
+  const auto size = static_cast<std::uint32_t>(out.size() - start - 8);
+  Set32(out, static_cast<std::size_t>(start + 4), p.declared.value_or(size));
   if (size & 1) out.push_back(0);
 }
 inline Image Build(const std::vector<Piece>& pieces) {
@@ -107,28 +80,20 @@ inline Image Build(const std::vector<Piece>& pieces) {
 inline Bytes Words(std::initializer_list<std::uint32_t> words, std::size_t size) {
   Bytes b;
   for (std::uint32_t w : words) Put32(b, w);
-  b.resize(size, 0);
-  return b;
+  return b.resize(size), b;
 }
-// "strh" of type and handler, cut or zero-extended to size.
 inline Bytes StrhData(const std::string& type, const std::string& handler, std::size_t size = 56) {
-  Bytes b = Words({FCC(type), FCC(handler), 0, 0, 0, 1, 25, 0, 3}, std::max<std::size_t>(size, 36));
-  b.resize(size);
-  return b;
+  return Words({FCC(type), FCC(handler), 0, 0, 0, 1, 25, 0, 3}, size);
 }
-// A bitmap format whose compression lies at byte 16; bytes past 40 stand for codec data.
+// A bitmap format: the compression at byte 16; bytes past 40 stand for codec data.
 inline Bytes StrfData(const std::string& compression, std::size_t size = 40) {
-  Bytes b = Words({40, 64, 48, 0x180001, FCC(compression)}, std::max<std::size_t>(size, 20));
-  b.resize(size);
-  return b;
+  return Words({40, 64, 48, 0x180001, FCC(compression)}, size);
 }
 inline Piece Strl(const std::string& type, const std::string& handler, const std::string& compression,
-                  const std::string& prefix, std::size_t strhSize = 56, std::size_t strfSize = 40,
-                  std::vector<Piece> extra = {}) {
-  std::vector<Piece> c{Chunk("strh", StrhData(type, handler, strhSize)).Label(prefix + ".strh"),
-                       Chunk("strf", StrfData(compression, strfSize)).Label(prefix + ".strf")};
-  c.insert(c.end(), extra.begin(), extra.end());
-  return List("strl", std::move(c)).Label(prefix + ".strl");
+                  const std::string& prefix, std::size_t strhSize = 56, std::size_t strfSize = 40, std::vector<Piece> extra = {}) {
+  extra.insert(extra.begin(), {Chunk("strh", StrhData(type, handler, strhSize)).Label(prefix + ".strh"),
+                               Chunk("strf", StrfData(compression, strfSize)).Label(prefix + ".strf")});
+  return List("strl", std::move(extra)).Label(prefix + ".strl");
 }
 
 struct AviOptions {
@@ -141,30 +106,24 @@ struct AviOptions {
 };
 
 // "RIFF" "AVI " with "hdrl" (avih, stream lists), "movi" and "idx1". Labels:
-// "avi", "hdrl", "avih", "v.*" and "a.*" (strl, strh, strf), "movi", "idx1".
+// "avih", "v.*" and "a.*" (strl, strh, strf), "movi", "idx1".
 inline Image MakeAvi(const AviOptions& o = {}) {
-  std::vector<Piece> hdrl{Chunk("avih", Words({40000, 0, 0, 0x10, 3, 0, o.audio ? 2u : 1u}, 56)).Label("avih")};
-  const Piece video = Strl("vids", o.handler, o.compression, "v", o.strhSize, o.strfSize, o.extraStrl);
-  const Piece audio = Strl("auds", std::string(4, '\0'), std::string(4, '\1'), "a", 56, 18);
-  if (o.audio && o.audioFirst) hdrl.push_back(audio);
-  hdrl.push_back(video);
-  if (o.audio && !o.audioFirst) hdrl.push_back(audio);
+  std::vector<Piece> hdrl{Chunk("avih", Words({40000, 0, 0, 0x10, 3, 0, o.audio ? 2u : 1u}, 56)).Label("avih"),
+                          Strl("vids", o.handler, o.compression, "v", o.strhSize, o.strfSize, o.extraStrl)};
+  if (o.audio) hdrl.insert(hdrl.begin() + (o.audioFirst ? 1 : 2), Strl("auds", "", "\1\1\1\1", "a", 56, 18));
   std::vector<Piece> movi;
+  Bytes index;  // entries of 16 bytes: the id, then zeros
   for (int i = 0; i < o.frames; ++i) {
     movi.push_back(Chunk(o.audioFirst ? "01dc" : "00dc", o.frameSize, static_cast<std::uint8_t>(0x10 + i)));
     if (o.audio) movi.push_back(Chunk(o.audioFirst ? "00wb" : "01wb", 200, 0x80));
   }
-  Bytes index;  // entries of 16 bytes: the id, then zeros
-  for (const Piece& p : movi) PutFourCC(index, p.id), index.resize(index.size() + 12);
-  std::vector<Piece> form{List("hdrl", std::move(hdrl)).Label("hdrl"), List("movi", std::move(movi)).Label("movi")};
+  for (const Piece& p : movi) Put32(index, FCC(p.id)), index.resize(index.size() + 12);
+  std::vector<Piece> form{List("hdrl", std::move(hdrl)), List("movi", std::move(movi)).Label("movi")};
   if (o.idx1) form.push_back(Chunk("idx1", index).Label("idx1"));
-  return Build({Riff("AVI ", std::move(form)).Label("avi")});
+  return Build({Riff("AVI ", std::move(form))});
 }
 inline Image MakeAvi(const std::string& handler, const std::string& compression) {
-  AviOptions o;
-  o.handler = handler;
-  o.compression = compression;
-  return MakeAvi(o);
+  return MakeAvi({.handler = handler, .compression = compression});
 }
 
 // ---------------------------------------------------------------- corpus
@@ -172,11 +131,7 @@ inline Image MakeAvi(const std::string& handler, const std::string& compression)
 // Sound files of every codec and layout, and files damaged as real ones are.
 inline std::vector<std::pair<std::string, Bytes>> Seeds() {
   std::vector<std::pair<std::string, Bytes>> seeds;
-  auto add = [&](const std::string& name, AviOptions o) {
-    o.frames = 2;
-    o.frameSize = 11;
-    seeds.emplace_back(name, MakeAvi(o).bytes);
-  };
+  auto add = [&](const std::string& name, AviOptions o) { o.frames = 2, o.frameSize = 11, seeds.emplace_back(name, MakeAvi(o).bytes); };
   for (TCodecId id = kFirstCodec; id <= kLastCodec; ++id)
     add("codec" + std::to_string(id), {Code(TargetFourCCs(id).Handler), Code(TargetFourCCs(id).Compression)});
   add("video-audio", {.handler = "div3", .compression = "DIV3", .audio = true});
@@ -184,19 +139,17 @@ inline std::vector<std::pair<std::string, Bytes>> Seeds() {
   add("long-records", {.handler = "mp43", .compression = "MP43", .strhSize = 64, .strfSize = 133});
   add("short-records", {.handler = "div3", .compression = "DIV3", .strhSize = 8, .strfSize = 20});
   add("strl-extras", {.idx1 = false, .extraStrl = {Chunk("JUNK", 7), Chunk("strn", Text("video")), Chunk("indx", 24)}});
-  Bytes b = seeds[5].second;  // cut inside "movi", then inside the headers
+  Bytes b = seeds[5].second;  // div3: cut inside "movi", then inside the headers
   seeds.emplace_back("cut-movi", Bytes(b.begin(), b.end() - 40));
   seeds.emplace_back("cut-headers", Bytes(b.begin(), b.begin() + 150));
-  Set32(b, 16, 5);  // "hdrl" declares 5 bytes
+  Set32(b, 16, 5);
   seeds.emplace_back("tiny-hdrl", b);
-  b = seeds[5].second;
-  std::fill(b.begin() + 100, b.begin() + 112, std::uint8_t{0xEE});  // over the video "strh" header
+  std::fill(b.begin() + 100, b.begin() + 112, std::uint8_t{0xEE});
   seeds.emplace_back("garbage-over-strh", b);
   return seeds;
 }
 
-// A random damage as files get it: a size or id overwritten, bytes swapped,
-// a cut, garbage.
+// Damage as files get it: sizes or ids overwritten, bytes swapped, a cut, garbage.
 inline Bytes Mutate(Bytes b, std::mt19937& rng) {
   auto any = [&](std::size_t n) { return n ? static_cast<std::size_t>(rng() % n) : 0; };
   static const std::uint32_t kSizes[] = {0, 1, 3, 4, 5, 8, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, 0xA00000, 0xA00001};
@@ -214,21 +167,16 @@ inline Bytes Mutate(Bytes b, std::mt19937& rng) {
   return b;
 }
 
-// ---------------------------------------------------------------- memory stream
-
-// A file in memory: seeks past the end are allowed, seeks before the start
-// fail and leave the position alone. With a budget, every call past it
-// throws (a walk that does not end).
+// A file in memory: seeks past the end are allowed, before the start they
+// fail. With a budget, every call past it throws (a walk that does not end).
 class MemoryStream : public TStream64 {
  public:
   explicit MemoryStream(Bytes data, std::int64_t budget = 0) : data_(std::move(data)), budget_(budget) {}
-
   std::int64_t Read(void* buffer, std::int64_t count) override {
     Spend(), ++reads;
     const std::int64_t n = std::clamp<std::int64_t>(Size() - pos_, 0, std::max<std::int64_t>(count, 0));
     if (n > 0) std::memcpy(buffer, data_.data() + pos_, static_cast<std::size_t>(n));
-    pos_ += n;
-    return n;
+    return pos_ += n, n;
   }
   std::int64_t Write(const void* buffer, std::int64_t count) override {
     Spend(), ++writes, ++Generation;
@@ -238,21 +186,20 @@ class MemoryStream : public TStream64 {
     return pos_ += count, count;
   }
   std::int64_t Seek(std::int64_t offset, std::uint16_t origin) override {
-    Spend(), ++seeks;
+    Spend();
     const std::int64_t base = origin == 0 ? 0 : origin == 1 ? pos_ : Size();
-    if (origin > 2 || base + offset < 0) return -1;
-    return pos_ = base + offset;
+    return origin > 2 || base + offset < 0 ? -1 : pos_ = base + offset;
   }
   const Bytes& Data() const { return data_; }
   std::int64_t Size() const { return static_cast<std::int64_t>(data_.size()); }
-  std::int64_t reads = 0, writes = 0, seeks = 0;
+  std::int64_t reads = 0, writes = 0;
 
  private:
   void Spend() {
-    if (budget_ > 0 && reads + writes + seeks >= budget_) throw std::runtime_error("stream call budget spent");
+    if (budget_ > 0 && ++calls_ > budget_) throw std::runtime_error("stream call budget spent");
   }
   Bytes data_;
-  std::int64_t pos_ = 0, budget_;
+  std::int64_t pos_ = 0, budget_, calls_ = 0;
 };
 
 }  // namespace riff

@@ -41,14 +41,9 @@ struct WalkCase {
   int scanFrom = -1;  // scan mode from the n-th header on
 };
 
-Bytes Garbage(std::size_t n, std::uint8_t seed = 1) {
-  Bytes b(n);
-  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(((i + seed) * 2654435761u) >> 13) | 0x80;
-  return b;
-}
 Bytes Entries(std::initializer_list<std::pair<const char*, std::uint32_t>> entries, std::size_t size) {
   Bytes b;
-  for (auto [id, n] : entries) PutFourCC(b, id), Put32(b, n), b.resize(b.size() + 8);
+  for (auto [id, n] : entries) Put32(b, FCC(id)), Put32(b, n), b.resize(b.size() + 8);
   return b.resize(size), b;
 }
 Bytes ScanLimitFile(std::uint32_t size) {
@@ -79,8 +74,11 @@ TEST(ChunkWalker, Walks) {
       {"scan: 10 MiB taken", {ScanLimitFile(0xA00000)}, {"RIFF:AVI @12", "LIST:hdrl@24", "JUNK@34+10485760*", "strh@42+4*", "abcd@50+0*"}},
       {"scan: one byte more is not", {ScanLimitFile(0xA00001)}, {"RIFF:AVI @12", "LIST:hdrl@24", "strh@42+4*", "abcd@50+0*"}},
       {"scan: a chunk past the end is not",
-       Build({Riff("AVI ", {List("hdrl", {Raw(Bytes{1, 2}), Chunk("JUNK", 8).Sized(100), Chunk("strh", 0)})})}),
-       {"RIFF:AVI @12", "LIST:hdrl@24", "strh@50+0*"}},
+       Build({Riff("AVI ", {List("hdrl", {Raw(Bytes{1, 2}), Chunk("strh", 4), Chunk("JUNK", 8).Sized(9)})})}),
+       {"RIFF:AVI @12", "LIST:hdrl@24", "strh@34+4*"}},
+      {"scan: one ending at the end is",
+       Build({Riff("AVI ", {List("hdrl", {Raw(Bytes{1, 2}), Chunk("strh", 4), Chunk("JUNK", 8)})})}),
+       {"RIFF:AVI @12", "LIST:hdrl@24", "strh@34+4*", "JUNK@46+8*"}},
       {"scan: slides by two over letters, retries two on past a bad size",
        Build({Riff("AVI ", {List("hdrl", {Raw(Text(std::string("\1\2abJUNK\4\0\0\0wxyz", 18)))})})}),
        {"RIFF:AVI @12", "LIST:hdrl@24", "JUNK@36+4*"}},
@@ -164,6 +162,13 @@ TEST(AviReader, FindsTheVideoStream) {
   }
 }
 
+TEST(AviReader, LegacyIndexJoinsTheLastTopLevelNode) {
+  MemoryStream s(Build({Riff("WAVE", {Chunk("fmt ", 16)}), Chunk("JUNK", 8), Chunk("idx1", 16)}).bytes);
+  TQmAVIFileReader r(&s);
+  ASSERT_EQ(r.Scan(0), 0);
+  EXPECT_EQ(r.GetNodeId(r.GetFirstChild(r.FindChild(kNoNode, FCC("JUNK")))), FCC("idx1"));
+}
+
 // A clean analysis reads the header area only: a sparse 5 GiB file costs
 // the same stream calls as a 1 MiB file with the same headers.
 TEST(AviReader, CostDoesNotGrowWithTheFile) {
@@ -197,8 +202,10 @@ TEST(AviReader, CostDoesNotGrowWithTheFile) {
 // The walker without read-ahead is the reference: with it, every call gives
 // the same results and leaves the stream at the same place, while the owner
 // seeks, reads and writes between calls.
-template <class Open>
-void CompareWalks(const Bytes& bytes, std::uint32_t seed, Open open) {
+// `open(i)` gives stream i over a copy of the bytes; `other(i)` a second
+// handle on that copy, or none.
+template <class Open, class Other>
+void CompareWalks(const Bytes& bytes, std::uint32_t seed, Open open, Other other) {
   auto plain = open(0), ahead = open(1);
   TQMRIFFStream ref(plain.get()), rs(ahead.get());
   ref.ReadAhead = 0;
@@ -207,12 +214,15 @@ void CompareWalks(const Bytes& bytes, std::uint32_t seed, Open open) {
   const auto size = static_cast<std::int64_t>(bytes.size()) + 1;
   for (int call = 0; call < 120; ++call) {
     const std::uint32_t what = rng() % 16, at = rng() % size, n = rng() % 12;
-    for (TStream64* s : {plain.get(), ahead.get()}) {
+    for (int i : {0, 1}) {
+      TStream64* s = i ? ahead.get() : plain.get();
       std::uint8_t buffer[12] = {'0', '0', 'd', 'c', 4};
       const std::int64_t back = s->Seek(0, 1);
       if (what == 0) s->Seek(at, 0);
       if (what == 1) s->Read(buffer, n);
       if (what == 2 || what == 3) s->Seek(at, 0), s->Write(buffer, n), what == 3 && s->Seek(back, 0);
+      // Written through another handle, which the walker cannot see; the move tells it.
+      if (auto w = what == 4 ? other(i) : nullptr) w->Seek(at, 0), w->Write(buffer, n), s->Seek(back + 1, 0);
     }
     auto step = [&](TQMRIFFStream& w) {
       const std::int64_t r = what < 9 ? w.Descend() : what < 14 ? w.Ascend() : w.FindNextChunk();
@@ -236,7 +246,8 @@ TEST(ReadAhead, SameWalkInMemory) {
   for (const auto& [name, bytes] : MutatedCorpus(1500, 7)) {
     SCOPED_TRACE(name);
     EXPECT_EQ(Analyse(bytes), Analyse(bytes, 0));
-    CompareWalks(bytes, ++seed, [&](int) { return std::make_unique<MemoryStream>(bytes); });
+    CompareWalks(bytes, ++seed, [&](int) { return std::make_unique<MemoryStream>(bytes); },
+                 [](int) { return std::unique_ptr<TStream64>(); });
   }
 }
 
@@ -245,16 +256,15 @@ TEST(ReadAhead, SameWalkOnDisk) {
   std::uint32_t seed = 0;
   for (const auto& [name, bytes] : MutatedCorpus(60, 8)) {
     SCOPED_TRACE(name);
-    CompareWalks(bytes, ++seed, [&](int i) {
-      WriteBytes(dir.File(std::to_string(i)), bytes);
-      return std::make_unique<TFileStream64>(dir.File(std::to_string(i)), fmOpenReadWrite | fmShareDenyNone);
-    });
+    auto open = [&](int i) { return std::make_unique<TFileStream64>(dir.File(std::to_string(i)), fmOpenReadWrite | fmShareDenyNone); };
+    for (int i : {0, 1}) WriteBytes(dir.File(std::to_string(i)), bytes);
+    CompareWalks(bytes, ++seed, open, open);
   }
 }
 
 // A megabyte of garbage is scanned a buffer at a time.
 TEST(ReadAhead, ScansABufferAtATime) {
-  MemoryStream s(Build({Riff("AVI ", {List("hdrl", {Raw(Garbage(1 << 20)), Chunk("strh", 8)})})}).bytes);
+  MemoryStream s(Build({Riff("AVI ", {List("hdrl", {Raw(Bytes(1 << 20, 0xEE)), Chunk("strh", 8)})})}).bytes);
   TQmAVIFileReader r(&s);
   ASSERT_EQ(r.Scan(0), 0);
   EXPECT_EQ(r.NodeCount, 3u);

@@ -7,7 +7,6 @@
 #include "RiffBuilder.h"
 #include "TestFiles.h"
 #include "app/DialogState.h"
-#include "app/Driver.h"
 #include "platform/OsFile.h"
 #ifdef _WIN32
 #include <windows.h>
@@ -24,11 +23,10 @@ TEST(Streams, OpenReadWriteSeek) {
   EXPECT_THROW(TFileStream64(dir.File("no/such"), fmCreate), EFCreateError);
   {
     TFileStream64 s(name, fmCreate);
+    char b[8] = {};
     EXPECT_EQ(s.Write("abcdef", 6), 6);
     EXPECT_EQ(s.Seek(-2, 2), 4);
     EXPECT_EQ(s.Seek(-5, 1), -1);  // before the start: fails, stays
-    EXPECT_EQ(s.GetPosition(), 4);
-    char b[8] = {};
     EXPECT_EQ(s.Read(b, 8), 2);
     EXPECT_EQ(std::string(b), "ef");
     EXPECT_EQ(s.Seek(std::int64_t{5} << 30, 0), std::int64_t{5} << 30);  // past 4 GiB
@@ -42,9 +40,6 @@ TEST(Streams, OpenReadWriteSeek) {
   EXPECT_EQ(TFileStream64(name, fmOpenRead).Write("x", 1), 0);
   EXPECT_THROW(TFileStream64(name, 0x0003), EFOpenError);
   EXPECT_EQ(ReadBytes(name), Text("abc"));
-  ASSERT_TRUE(os::SetAttributes(name, os::kAttrReadOnly));
-  EXPECT_EQ(os::GetAttributes(name).value_or(0) & os::kAttrReadOnly, os::kAttrReadOnly);
-  EXPECT_TRUE(os::CanOpenForReading(name));
   EXPECT_FALSE(os::CanOpenForReading(dir.File("missing")));
 }
 
@@ -52,24 +47,17 @@ TEST(Catalogue, AsTheReadmeStatesIt) {
   const auto rows = ReadmeTable("| # | Codec |");
   ASSERT_EQ(rows.size(), 13u);
   for (TCodecId id = kFirstCodec; id <= kLastCodec; ++id) {
-    const auto& row = rows[id - 1];
-    SCOPED_TRACE(row[1]);
-    std::string targets;
+    const TFourCCPair pair = TargetFourCCs(id);
+    std::string targets, group = CodecGroupName(CodecGroup(id));
     for (TCodecId t : OfferedTargets(id)) targets += (targets.empty() ? "" : ", ") + std::string(CodecNames[t]);
-    EXPECT_EQ((std::vector<std::string>{std::to_string(id), CodecNames[id], Code(TargetFourCCs(id).Handler),
-                                        Code(TargetFourCCs(id).Compression),
-                                        std::string(CodecGroupName(CodecGroup(id))).substr(0, row[4].size()), targets}),
-              row);
-    EXPECT_EQ(DetectCodec(TargetFourCCs(id).Handler, TargetFourCCs(id).Compression), id);
-    for (TCodecId t : OfferedTargets(id)) EXPECT_EQ(CodecGroup(t), CodecGroup(id));
+    EXPECT_EQ((std::vector<std::string>{std::to_string(id), CodecNames[id], Code(pair.Handler), Code(pair.Compression),
+                                        group.substr(0, group.find(' ')), targets}), rows[id - 1]);
+    EXPECT_EQ(DetectCodec(pair.Handler, pair.Compression), id);
   }
-  // The handlers by case, and "divx" by its compression.
-  EXPECT_EQ(DetectCodec(FCC("XVID"), 0), 10);
-  EXPECT_EQ(DetectCodec(FCC("DIVX"), 0), 11);
-  EXPECT_EQ(DetectCodec(FCC("DX50"), FCC("XVID")), 12);
-  for (const char* other : {"DIV3", "MP43", "Xvid", "dx50", "3IV2", "DivX"}) EXPECT_EQ(DetectCodec(FCC(other), FCC("DX50")), kUnknownCodec) << other;
-  EXPECT_EQ(DetectCodec(FCC("divx"), FCC("XVID")), kUnknownCodec);
-  EXPECT_EQ(DetectCodec(FCC("divx"), FCC("dx50")), kUnknownCodec);
+  const std::pair<const char*, const char*> other[] = {{"XVID", ""}, {"DIVX", ""}, {"DX50", "XVID"}, {"DIV3", ""}, {"MP43", ""},
+                                                       {"Xvid", ""}, {"dx50", ""}, {"divx", "XVID"}, {"divx", "dx50"}};
+  const TCodecId found[] = {10, 11, 12, kUnknownCodec, kUnknownCodec, kUnknownCodec, kUnknownCodec, kUnknownCodec, kUnknownCodec};
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(DetectCodec(FCC(other[i].first), FCC(other[i].second)), found[i]) << other[i].first;
 }
 
 // ---------------------------------------------------------------- driver
@@ -86,38 +74,30 @@ Analysis Analyse(const std::string& file, TAppState& s) {
   ProcessFile(s, file, kNoCodec);
   return {s.FileStatus, s.CurrentCodec, s.HandlerFieldPos, s.CompressionFieldPos};
 }
+Image Div3(std::size_t strh, std::size_t strf) { return MakeAvi({.handler = "div3", .compression = "DIV3", .strhSize = strh, .strfSize = strf}); }
 
 TEST(Driver, FieldsCountOnlyInsideTheirRecordsAndTheFile) {
   TempDir dir;
-  auto img = [](std::size_t strh, std::size_t strf) { return MakeAvi({.handler = "div3", .compression = "DIV3", .strhSize = strh, .strfSize = strf}); };
-  const Image sound = img(56, 40), shortest = img(8, 20);
+  const Image sound = Div3(56, 40), shortest = Div3(8, 20);
   const std::int64_t h = sound.DataPos("v.strh") + 4, c = sound.DataPos("v.strf") + 16;
-  const std::int64_t h8 = shortest.DataPos("v.strh") + 4, c8 = shortest.DataPos("v.strf") + 16;
-  struct Case {
-    const char* name;
-    Bytes bytes;
-    Analysis found;
-  } cases[] = {
-      {"sound", sound.bytes, {fsOk, 6, h, c}},
-      {"strh 8 bytes, strf 20", shortest.bytes, {fsOk, 6, h8, c8}},
-      {"strh 7 bytes", img(7, 40).bytes, {fsOk, kUnknownCodec, 0, img(7, 40).DataPos("v.strf") + 16}},
-      {"strf 19 bytes", img(56, 19).bytes, {fsOk, 6, h, 0}},
-      {"file ends with the compression", Bytes(sound.bytes.begin(), sound.bytes.begin() + c + 4), {fsOk, 6, h, c}},
-      {"file ends one byte short of it", Bytes(sound.bytes.begin(), sound.bytes.begin() + c + 3), {fsOk, 6, h, 0}},
-      {"unknown codec", MakeAvi("cvid", "cvid").bytes, {fsOk, kUnknownCodec, h, c}},
-      {"not AVI", Text("RIFX, not a RIFF file"), {fsNotAvi, kUnknownCodec, 0, 0}},
+  const std::pair<Bytes, Analysis> cases[] = {
+      {sound.bytes, {fsOk, 6, h, c}},
+      {shortest.bytes, {fsOk, 6, shortest.DataPos("v.strh") + 4, shortest.DataPos("v.strf") + 16}},
+      {Div3(7, 40).bytes, {fsOk, kUnknownCodec, 0, Div3(7, 40).DataPos("v.strf") + 16}},
+      {Div3(56, 19).bytes, {fsOk, 6, h, 0}},
+      {Bytes(sound.bytes.begin(), sound.bytes.begin() + c + 4), {fsOk, 6, h, c}},  // the file ends with the field
+      {Bytes(sound.bytes.begin(), sound.bytes.begin() + c + 3), {fsOk, 6, h, 0}},  // one byte short of it
+      {MakeAvi("cvid", "cvid").bytes, {fsOk, kUnknownCodec, h, c}},
+      {Text("RIFX, not a RIFF file"), {fsNotAvi, kUnknownCodec, 0, 0}},
   };
-  for (const Case& k : cases) {
-    SCOPED_TRACE(k.name);
-    WriteBytes(dir.File("f.avi"), k.bytes);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    WriteBytes(dir.File("f.avi"), cases[i].first);
     TAppState s;
-    EXPECT_EQ(Analyse(dir.File("f.avi"), s), k.found);
+    EXPECT_EQ(Analyse(dir.File("f.avi"), s), cases[i].second) << "case " << i;
   }
   TAppState s;
   EXPECT_EQ(Analyse(dir.File("missing.avi"), s), (Analysis{fsNotFound, 0, 0, 0}));
-  s.HandlerFieldPos = 100;  // fields that overlap cannot both be written
-  s.CompressionFieldPos = 103;
-  s.OriginalCodec = s.CurrentCodec = 10;
+  s = {fsOk, 10, 10, 0, 0, 100, 103};  // fields that overlap cannot both be written
   EXPECT_FALSE(PlanConversion(s, 11));
   s.CompressionFieldPos = 104;
   EXPECT_TRUE(PlanConversion(s, 11));
@@ -130,18 +110,17 @@ TEST(Driver, ConvertsTheTwoFieldsAndBackToTheExactPair) {
   WriteBytes(file, img.bytes);
   auto fields = [&] {
     const Bytes b = ReadBytes(file);
-    return Code(FourCCFromBytes(&b[img.DataPos("v.strh") + 4])) + "/" + Code(FourCCFromBytes(&b[img.DataPos("v.strf") + 16]));
+    return Code(FourCCFromBytes(&b[img.DataPos("v.strh") + 4])) + Code(FourCCFromBytes(&b[img.DataPos("v.strf") + 16]));
   };
   TAppState s;
   ASSERT_EQ(Analyse(file, s).codec, 10);
   for (TCodecId target : {11, 13, 10}) {
     ProcessFile(s, file, target);
-    EXPECT_EQ(s.FileStatus, fsOk);
-    EXPECT_EQ(s.CurrentCodec, target);
-    EXPECT_EQ(fields(), target == 10 ? "XVID/DX50" : Code(TargetFourCCs(target).Handler) + "/" + Code(TargetFourCCs(target).Compression));
+    EXPECT_EQ(std::pair(s.FileStatus, s.CurrentCodec), (std::pair<std::uint8_t, TCodecId>(fsOk, target)));
+    EXPECT_EQ(fields(), target == 10 ? "XVIDDX50" : Code(TargetFourCCs(target).Handler) + Code(TargetFourCCs(target).Compression));
   }
   EXPECT_EQ(ReadBytes(file), img.bytes);
-  // Without a compression field "divx" would not read as DivX 4 or 5.
+  // Without a compression field "divx" would not read as DivX 4.
   WriteBytes(file, Build({Riff("AVI ", {List("hdrl", {List("strl", {Chunk("strh", StrhData("vids", "xvid"))})})})}).bytes);
   const Bytes before = ReadBytes(file);
   ASSERT_EQ(Analyse(file, s), (Analysis{fsOk, 10, 48, 0}));
@@ -152,14 +131,12 @@ TEST(Driver, ConvertsTheTwoFieldsAndBackToTheExactPair) {
   EXPECT_EQ(s.FileStatus, fsOk);
 }
 
-// A stream whose n-th write fails, storing `partial` bytes, and whose seeks
-// fail after the first write when asked.
+// A stream whose n-th write stores only `partial` bytes and reports none,
+// and whose seeks fail after the first write when asked.
 struct FailingStream : MemoryStream {
   FailingStream(Bytes b, int failWrite, std::int64_t partial, bool failSeeks)
       : MemoryStream(std::move(b)), failWrite(failWrite), partial(partial), failSeeks(failSeeks) {}
-  std::int64_t Write(const void* p, std::int64_t n) override {
-    return ++count == failWrite ? MemoryStream::Write(p, partial) * 0 : MemoryStream::Write(p, n);
-  }
+  std::int64_t Write(const void* p, std::int64_t n) override { return ++count == failWrite ? MemoryStream::Write(p, partial) * 0 : MemoryStream::Write(p, n); }
   std::int64_t Seek(std::int64_t o, std::uint16_t r) override { return failSeeks && count > 0 ? -1 : MemoryStream::Seek(o, r); }
   int count = 0, failWrite;
   std::int64_t partial;
@@ -175,32 +152,25 @@ TEST(Faults, NothingHalfDone) {
   ASSERT_EQ(Analyse(file, analysed).codec, 6);
   const auto plan = PlanConversion(analysed, 7);
   ASSERT_TRUE(plan);
-  struct Write {
-    const char* name;
-    int failWrite;
-    std::int64_t partial;
-    bool failSeeks, restored;
-  } writes[] = {{"first write fails", 1, 0, false, true},
-                {"second write stores 2 bytes", 2, 2, false, true},
-                {"seeks fail after the first write", 0, 0, true, false}};
-  for (const Write& w : writes) {
-    SCOPED_TRACE(w.name);
-    FailingStream s(img.bytes, w.failWrite, w.partial, w.failSeeks);
+  // Failing writes: the file is left as it was, or the failure at least reported.
+  for (auto [failWrite, partial, failSeeks, restored] : {std::tuple(1, 2, false, true), std::tuple(2, 2, false, true), std::tuple(0, 0, true, false)}) {
+    FailingStream s(img.bytes, failWrite, partial, failSeeks);
     EXPECT_FALSE(ApplyPlan(s, *plan));
-    EXPECT_EQ(s.Data() == img.bytes, w.restored);
+    EXPECT_EQ(s.Data() == img.bytes, restored) << failWrite;
   }
-  const Bytes other = MakeAvi("mp43", "MP43").bytes;
   Bytes converted = img.bytes;
   Set32(converted, static_cast<std::size_t>(plan->Handler.Position), FCC("div4"));
+  const Bytes handler = MakeAvi("div4", "DIV3").bytes, compression = MakeAvi("div3", "MP43").bytes;
   struct Case {
     const char* name;
     std::function<void()> between;  // after the analysis, before the write
     int status;
-    std::optional<Bytes> after;  // nothing: the file must not exist
+    std::optional<Bytes> after;  // nothing: the file is not there
   } cases[] = {
       {"untouched", [] {}, fsOk, converted},
       {"deleted", [&] { std::filesystem::remove(file); }, fsNotFound, std::nullopt},
-      {"replaced", [&] { WriteBytes(file, other); }, fsCannotWrite, other},
+      {"another handler", [&] { WriteBytes(file, handler); }, fsCannotWrite, handler},
+      {"another compression", [&] { WriteBytes(file, compression); }, fsCannotWrite, compression},
       {"read-only", [&] { os::SetAttributes(file, os::kAttrReadOnly); }, fsOk, converted},
   };
   for (const Case& c : cases) {
@@ -209,11 +179,10 @@ TEST(Faults, NothingHalfDone) {
     TAppState s = analysed;
     c.between();
     ProcessFile(s, file, 7);
-    EXPECT_EQ(s.FileStatus, c.status);
-    EXPECT_EQ(s.CurrentCodec, c.status == fsOk ? 7 : 6);
-    if (!c.after) EXPECT_FALSE(std::filesystem::exists(file));
-    if (c.after) EXPECT_EQ(ReadBytes(file), *c.after);
-    if (std::string(c.name) == "read-only") EXPECT_EQ(os::GetAttributes(file).value_or(0) & os::kAttrReadOnly, os::kAttrReadOnly);
+    EXPECT_EQ(std::pair(s.FileStatus, s.CurrentCodec), (std::pair<std::uint8_t, TCodecId>(c.status, c.status == fsOk ? 7 : 6)));
+    EXPECT_EQ(c.after ? ReadBytes(file) : Bytes(), c.after.value_or(Bytes()));
+    EXPECT_EQ(std::filesystem::exists(file), c.after.has_value());
+    EXPECT_EQ(os::GetAttributes(file).value_or(0) & os::kAttrReadOnly, c.name[0] == 'r' ? os::kAttrReadOnly : 0u);
     os::SetAttributes(file, os::kAttrNormal);
   }
 #ifdef _WIN32
@@ -235,47 +204,36 @@ TEST(Faults, NothingHalfDone) {
 TEST(Dialog, WhatItShows) {
   TUiStrings words;
   for (int i = 1; i <= kUiStringCount; ++i) words[i] = L"Word" + std::to_wstring(i);
-  words[usOriginalMark] = L"(mark)";
-  using E = std::vector<std::wstring>;
   auto name = [](TCodecId id) { return std::wstring(CodecNames[id], CodecNames[id] + std::strlen(CodecNames[id])); };
-  struct Case {
-    const wchar_t* file;
-    TAppState state;
-    TDialogView view;
-  } cases[] = {
-      {L"", {}, {L"", L"[word8]", {}, false, false}},
-      {L"f", {fsNotFound}, {L"f", words[usNotFound]}},
-      {L"f", {fsCannotOpen, 6}, {L"f", words[usCannotOpen]}},
-      {L"f", {fsCannotWrite, 6, 6}, {L"f", words[usCannotWrite]}},
-      {L"f", {fsNotAvi}, {L"f", words[usNotAvi]}},
-      {L"f", {fsCannotCreateStream}, {L"f", words[usCannotCreateStream]}},
-      {L"f", {fsScanFailed}, {L"f", words[usCannotCreateReader]}},
-      {L"f", {fsOk, kUnknownCodec, kUnknownCodec}, {L"f", words[usUnknownCodec]}},
-      {L"f", {fsOk, 4, 1}, {L"f", name(4), E{name(1) + L" (mark)"}, false, true}},
-      {L"f", {fsOk, 6, 6}, {L"f", name(6), E{name(3), name(8), name(7)}, true, true}},
-      {L"f", {fsOk, 3, 6}, {L"f", name(3), E{name(6) + L" (mark)", name(7), name(8)}, true, true}},
+  using E = std::vector<std::wstring>;
+  const std::tuple<TAppState, std::wstring, E, bool> cases[] = {
+      {{fsNotFound}, words[usNotFound], {}, false},
+      {{fsCannotOpen, 6}, words[usCannotOpen], {}, false},
+      {{fsCannotWrite, 6, 6}, words[usCannotWrite], {}, false},
+      {{fsNotAvi}, words[usNotAvi], {}, false},
+      {{fsCannotCreateStream}, words[usCannotCreateStream], {}, false},
+      {{fsScanFailed}, words[usCannotCreateReader], {}, false},
+      {{fsOk, kUnknownCodec, kUnknownCodec}, words[usUnknownCodec], {}, false},
+      {{fsOk, 4, 1}, name(4), E{name(1) + L" Word10"}, false},
+      {{fsOk, 6, 6}, name(6), E{name(3), name(8), name(7)}, true},
+      {{fsOk, 3, 6}, name(3), E{name(6) + L" Word10", name(7), name(8)}, true},
   };
-  cases[0].view.FileText = L"[word7]";
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.state.FileStatus * 100 + c.state.CurrentCodec);
-    const TDialogView v = DescribeDialog(c.file, c.state, words);
+  for (const auto& [state, codec, entries, choice] : cases) {
+    const TDialogView v = DescribeDialog(L"f", state, words);
     EXPECT_EQ(std::tie(v.FileText, v.CodecText, v.Entries, v.ListEnabled, v.SaveEnabled),
-              std::tie(c.view.FileText, c.view.CodecText, c.view.Entries, c.view.ListEnabled, c.view.SaveEnabled));
+              std::tuple(std::wstring(L"f"), codec, entries, choice, !entries.empty()))
+        << int(state.FileStatus) << " " << int(state.CurrentCodec);
   }
+  const TDialogView none = DescribeDialog(L"", {}, words);
+  EXPECT_EQ(std::tie(none.FileText, none.CodecText, none.SaveEnabled), std::tuple(std::wstring(L"[word7]"), std::wstring(L"[word8]"), false));
   EXPECT_EQ(BracketedLower(L"Нет NO"), L"[Нет no]");
   EXPECT_EQ(OpenFileFilter(words), std::wstring(L"Word11 (*.avi)\0*.AVI\0Word12\0*.*\0\0", 33));
   for (std::uint32_t stored : {0u, 2u, 0x101u, 0xFFFFFFFFu}) EXPECT_EQ(NormalizeLanguage(stored), kEnglish);
   EXPECT_EQ(NormalizeLanguage(1), kRussian);
-}
-
-TEST(Dialog, FirstArgument) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"prog a b", "a"},          {"\"C:\\My Programs\\t.exe\" \"my film.avi\" x", "my film.avi"},
-      {"prog \"\" b", "b"},       {"prog a\"b c\"d e", "ab cd"},
-      {"prog\t\x01x", "x"},       {"prog", ""},
-      {"", ""},                   {"prog \"open", "open"},
-  };
-  for (auto [line, first] : cases) EXPECT_EQ(FirstArgument(line), first) << line;
+  const std::pair<const char*, const char*> lines[] = {
+      {"prog a b", "a"}, {"\"C:\\My Programs\\t.exe\" \"my film.avi\" x", "my film.avi"}, {"prog \"\" b", "b"},
+      {"prog a\"b c\"d e", "ab cd"}, {"prog\t\x01x", "x"}, {"prog", ""}, {"", ""}, {"prog \"open", "open"}};
+  for (auto [line, first] : lines) EXPECT_EQ(FirstArgument(line), first) << line;
 }
 
 }  // namespace

@@ -163,7 +163,7 @@ TEST(AviReader, FindsTheVideoStream) {
 }
 
 TEST(AviReader, LegacyIndexJoinsTheLastTopLevelNode) {
-  MemoryStream s(Build({Riff("WAVE", {Chunk("fmt ", 16)}), Chunk("JUNK", 8), Chunk("idx1", 16)}).bytes);
+  MemoryStream s(Build({Riff("WAVE", {Chunk("wfmt", 16)}), Chunk("JUNK", 8), Chunk("idx1", 16)}).bytes);
   TQmAVIFileReader r(&s);
   ASSERT_EQ(r.Scan(0), 0);
   EXPECT_EQ(r.GetNodeId(r.GetFirstChild(r.FindChild(kNoNode, FCC("JUNK")))), FCC("idx1"));

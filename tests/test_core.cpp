@@ -150,12 +150,12 @@ TEST(Faults, NothingHalfDone) {
   WriteBytes(file, img.bytes);
   TAppState analysed;
   ASSERT_EQ(Analyse(file, analysed).codec, 6);
-  const auto plan = PlanConversion(analysed, 7);
-  ASSERT_TRUE(plan);
+  const auto plan = PlanConversion(analysed, 7), both = PlanConversion(analysed, 3);
+  ASSERT_TRUE(plan && both);
   // Failing writes: the file is left as it was, or the failure at least reported.
-  for (auto [failWrite, partial, failSeeks, restored] : {std::tuple(1, 2, false, true), std::tuple(2, 2, false, true), std::tuple(0, 0, true, false)}) {
+  for (auto [failWrite, partial, failSeeks, restored] : {std::tuple(1, 4, false, true), std::tuple(2, 3, false, true), std::tuple(0, 0, true, false)}) {
     FailingStream s(img.bytes, failWrite, partial, failSeeks);
-    EXPECT_FALSE(ApplyPlan(s, *plan));
+    EXPECT_FALSE(ApplyPlan(s, *both));
     EXPECT_EQ(s.Data() == img.bytes, restored) << failWrite;
   }
   Bytes converted = img.bytes;

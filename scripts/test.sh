@@ -56,6 +56,14 @@ if [ "${TOVACREX_SKIP_FFMPEG:-}" = 1 ]; then
   results+=("checks on ffmpeg-made files: SKIPPED (asked for with TOVACREX_SKIP_FFMPEG=1)")
 fi
 
+# Tests against code, in lines: tests/ (kept fuzz inputs are data) against
+# app/, avi/, platform/ and cli/; benchmarks (bench/) count on neither side.
+lines() { find "$@" -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.cmake' -o -name '*.sh' -o -name '*.py' \) \
+            -not -path 'tests/regressions/*' -exec cat {} + | wc -l; }
+test_lines=$(lines tests)
+code_lines=$(find app avi platform cli -type f \( -name '*.cpp' -o -name '*.h' \) -exec cat {} + | wc -l)
+
 echo
 echo "=== summary ($(( $(date +%s) - start )) s)"
 printf '  %s\n' "${results[@]}"
+echo "  tests/code: $test_lines / $code_lines lines = $(( 100 * test_lines / code_lines ))%"

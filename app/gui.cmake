@@ -14,7 +14,7 @@ if(WIN32)
   # The resources; executables that show the dialog add this file to their sources.
   set(TOVACREX_RESOURCES ${PROJECT_SOURCE_DIR}/resources/tovacrex.rc CACHE INTERNAL "")
   set_source_files_properties(${TOVACREX_RESOURCES} PROPERTIES
-    OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/resources/tovacrex.manifest;${PROJECT_SOURCE_DIR}/app/WebAddress.h")
+    OBJECT_DEPENDS "${TOVACREX_MANIFEST_FILE};${TOVACREX_GENERATED_DIR}/TovacrexVersion.h;${PROJECT_SOURCE_DIR}/app/WebAddress.h")
 
   add_executable(tovacrex WIN32 WinMain.cpp ${TOVACREX_RESOURCES})
   target_link_libraries(tovacrex PRIVATE tovacrex_win)

@@ -23,12 +23,22 @@ inline void FourCCToBytes(FourCC v, std::uint8_t* p) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-// Printable form for messages: non-printable bytes become '.'.
+// Text form for messages and the command line's output: printable ASCII as
+// itself, any other byte and the backslash as \xNN (upper-case hex), so that
+// the text always maps back to exactly four bytes ("x\x00\x00\x00" is not
+// "x...").
 inline std::string FourCCText(FourCC v) {
-  std::string s(4, ' ');
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string s;
   for (int i = 0; i < 4; ++i) {
     auto c = static_cast<unsigned char>(v >> (8 * i));
-    s[i] = (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '.';
+    if (c >= 0x20 && c <= 0x7E && c != '\\') {
+      s += static_cast<char>(c);
+    } else {
+      s += "\\x";
+      s += kHex[c >> 4];
+      s += kHex[c & 0xF];
+    }
   }
   return s;
 }

@@ -1,30 +1,31 @@
 #include "Cli.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <optional>
+#include <span>
 
+#include "TovacrexVersion.h"
 #include "app/Driver.h"
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX  // keeps min and max usable
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
 
 namespace {
 
-constexpr const char* kProgram = "tovacrex-cli";
-constexpr const char* kVersion = "1.7.0";
+// Members in the order they are set, so that the output reads like the
+// documented interface.
+using Json = nlohmann::ordered_json;
 
-constexpr const char* kUsage =
-    "Usage:\n"
-    "  tovacrex-cli info [--json] FILE...\n"
-    "  tovacrex-cli convert --to CODEC [--dry-run] [--json] FILE...\n"
-    "  tovacrex-cli codecs [--json]\n"
-    "  tovacrex-cli --help | --version\n"
-    "\n"
-    "Converts AVI files between MPEG-4 video codecs by rewriting the video\n"
-    "stream's handler and compression codes in place; the video data is not\n"
-    "touched. CODEC is a codec name as 'codecs' lists it (letter case does\n"
-    "not matter, e.g. \"divx 5\") or its number 1 to 13.\n"
-    "\n"
-    "Exit status: 0 every file succeeded, 1 a file failed, 2 usage error.\n";
+constexpr const char* kProgram = "tovacrex-cli";
 
 // The English interface's status texts.
 const char* StatusText(std::uint8_t status) {
@@ -43,46 +44,16 @@ std::string Lower(std::string s) {
   return s;
 }
 
+// A codec by its name in any letter case, or by its number.
 std::optional<TCodecId> ParseCodec(const std::string& text) {
-  if (!text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    if (text.size() > 2) return std::nullopt;
-    int id = std::stoi(text);
-    if (id >= kFirstCodec && id <= kLastCodec) return static_cast<TCodecId>(id);
-    return std::nullopt;
-  }
   for (TCodecId id = kFirstCodec; id <= kLastCodec; ++id)
-    if (Lower(text) == Lower(CodecNames[id])) return id;
+    if (Lower(text) == Lower(CodecNames[id]) || text == std::to_string(id)) return id;
   return std::nullopt;
 }
 
-std::string JsonString(const std::string& s) {
-  std::string r = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"': r += "\\\""; break;
-      case '\\': r += "\\\\"; break;
-      case '\n': r += "\\n"; break;
-      case '\r': r += "\\r"; break;
-      case '\t': r += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          r += buf;
-        } else {
-          r += static_cast<char>(c);
-        }
-    }
-  }
-  return r + "\"";
-}
+bool InCatalogue(TCodecId id) { return id >= kFirstCodec && id <= kLastCodec; }
 
-std::string Quoted(FourCC v) {
-  std::string r(1, '"');
-  r += FourCCText(v);
-  r += '"';
-  return r;
-}
+std::string Quoted(FourCC v) { return "\"" + FourCCText(v) + "\""; }
 
 std::string Hex(std::int64_t v) {
   char buf[32];
@@ -90,223 +61,257 @@ std::string Hex(std::int64_t v) {
   return buf;
 }
 
-std::string CodecLabel(TCodecId id) { return id >= kFirstCodec && id <= kLastCodec ? CodecNames[id] : "Unknown codec"; }
+std::string CodecLabel(TCodecId id) { return InCatalogue(id) ? CodecNames[id] : "Unknown codec"; }
 
-std::string TargetList(TCodecId id, bool json) {
+std::string TargetList(TCodecId id) {
   std::string r;
-  for (TCodecId t : OfferedTargets(id)) {
-    if (!r.empty()) r += ", ";
-    r += json ? JsonString(CodecNames[t]) : CodecNames[t];
-  }
+  for (TCodecId t : OfferedTargets(id)) r += (r.empty() ? "" : ", ") + std::string(CodecNames[t]);
   return r;
 }
 
-// Collects one JSON object per file, or prints one line per file.
-class TReport {
- public:
-  TReport(std::ostream& out, std::ostream& err, bool json) : out_(out), err_(err), json_(json) {}
-  ~TReport() {
-    if (json_ && started_) out_ << "\n]\n";
-  }
+Json TargetNames(TCodecId id) {
+  Json names = Json::array();
+  for (TCodecId t : OfferedTargets(id)) names.push_back(CodecNames[t]);
+  return names;
+}
 
-  void Object(const std::string& body) {
-    out_ << (started_ ? ",\n  {" : "[\n  {") << body << "}";
-    started_ = true;
-  }
-  void Line(const std::string& text) { out_ << text << "\n"; }
-  void Error(const std::string& file, const std::string& reason) { err_ << kProgram << ": " << file << ": " << reason << "\n"; }
-  bool Json() const { return json_; }
+Json CodecName(TCodecId id) { return InCatalogue(id) ? Json(CodecNames[id]) : Json(nullptr); }
 
- private:
-  std::ostream& out_;
-  std::ostream& err_;
-  bool json_;
-  bool started_ = false;
+#ifdef _WIN32
+// The command line arrives in the ANSI code page; JSON text is UTF-8.
+std::string NameText(const std::string& name) {
+  const int n = MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), nullptr, 0);
+  if (n <= 0) return name;
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), wide.data(), n);
+  const int m = WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(std::max(m, 0)), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, utf8.data(), m, nullptr, nullptr);
+  return utf8;
+}
+#else
+// The bytes as given; Dump() replaces what is not UTF-8.
+std::string NameText(const std::string& name) { return name; }
+#endif
+
+std::string Dump(const Json& j) { return j.dump(2, ' ', false, Json::error_handler_t::replace); }
+
+// What one file's run found and did; it becomes one JSON object or one line.
+struct TOutcome {
+  std::string file;
+  TAppState state;        // after the analysis, or after the conversion
+  bool analysed = false;  // the FourCCs and offsets are known
+  std::string error;      // empty: success
+  // convert only
+  std::optional<TCodecId> target;
+  TCodecId from = kNoCodec;
+  const char* action = nullptr;  // "converted", "dry-run", "unchanged"
+  bool written = false;
+  std::optional<TConversionPlan> plan;  // written, or to be written on a dry run
 };
 
-std::string AnalysisFields(const TAppState& s) {
-  std::string r = ", \"codec_id\": " + std::to_string(s.CurrentCodec) +
-                  ", \"codec\": " + JsonString(CodecLabel(s.CurrentCodec)) +
-                  ", \"group\": " + JsonString(CodecGroupName(CodecGroup(s.CurrentCodec))) +
-                  ", \"handler\": " + JsonString(FourCCText(s.OriginalHandler)) +
-                  ", \"handler_pos\": " + std::to_string(s.HandlerFieldPos) +
-                  ", \"compression\": " + JsonString(FourCCText(s.OriginalCompression)) +
-                  ", \"compression_pos\": " + std::to_string(s.CompressionFieldPos) +
-                  ", \"targets\": [" + TargetList(s.CurrentCodec, true) + "]";
-  return r;
+// What the dialog's Current codec field would show.
+std::string Message(const TAppState& s) {
+  return s.FileStatus == fsOk ? CodecLabel(s.CurrentCodec) : StatusText(s.FileStatus);
 }
 
-std::string FailureObject(const std::string& file, const std::string& reason) {
-  return "\"file\": " + JsonString(file) + ", \"ok\": false, \"error\": " + JsonString(reason);
+Json WriteJson(const TFieldWrite& w) {
+  return Json{{"offset", w.Position}, {"old", FourCCText(w.Old)}, {"new", FourCCText(w.New)}};
 }
 
-bool InfoOne(TReport& rep, const std::string& file) {
-  TAppState s;
-  ProcessFile(s, file, kNoCodec);
-  if (s.FileStatus != fsOk) {
-    rep.Error(file, StatusText(s.FileStatus));
-    if (rep.Json()) rep.Object(FailureObject(file, StatusText(s.FileStatus)) + ", \"status\": " + std::to_string(s.FileStatus));
-    return false;
+Json ToJson(const TOutcome& o) {
+  const TAppState& s = o.state;
+  auto known = [&](Json value) { return o.analysed ? value : Json(nullptr); };
+  auto offset = [&](std::int64_t pos) { return o.analysed && pos > 0 ? Json(pos) : Json(nullptr); };
+  Json j{{"file", NameText(o.file)},
+         {"ok", o.error.empty()},
+         {"status", s.FileStatus},
+         {"message", Message(s)},
+         {"codec_id", s.CurrentCodec},
+         {"codec", CodecName(s.CurrentCodec)},
+         {"group", CodecGroupName(CodecGroup(s.CurrentCodec))},
+         {"handler", known(FourCCText(s.OriginalHandler))},
+         {"compression", known(FourCCText(s.OriginalCompression))},
+         {"handler_offset", offset(s.HandlerFieldPos)},
+         {"compression_offset", offset(s.CompressionFieldPos)},
+         {"targets", TargetNames(s.CurrentCodec)},
+         {"error", o.error.empty() ? Json(nullptr) : Json(o.error)}};
+  if (o.target) {
+    j["target"] = CodecNames[*o.target];
+    j["from"] = CodecName(o.from);
+    j["to"] = CodecNames[*o.target];
+    j["action"] = o.action ? Json(o.action) : Json(nullptr);
+    j["written"] = o.written;
+    Json writes = Json::array();
+    if (o.plan) {
+      writes.push_back(WriteJson(o.plan->Handler));
+      if (o.plan->Compression) writes.push_back(WriteJson(*o.plan->Compression));
+    }
+    j["writes"] = writes;
   }
-  if (rep.Json()) {
-    rep.Object("\"file\": " + JsonString(file) + ", \"ok\": true, \"status\": 0" + AnalysisFields(s));
-  } else {
-    std::string line = file + ": " + CodecLabel(s.CurrentCodec) + " (handler " + Quoted(s.OriginalHandler);
-    line += s.HandlerFieldPos ? " at " + Hex(s.HandlerFieldPos) : std::string(", no field");
-    line += ", compression " + Quoted(s.OriginalCompression);
-    line += s.CompressionFieldPos ? " at " + Hex(s.CompressionFieldPos) : std::string(", no field");
-    line += ")";
-    rep.Line(line);
+  return j;
+}
+
+TOutcome Info(const std::string& file) {
+  TOutcome o;
+  o.file = file;
+  ProcessFile(o.state, file, kNoCodec);
+  o.analysed = o.state.FileStatus == fsOk;
+  if (!o.analysed) o.error = StatusText(o.state.FileStatus);
+  return o;
+}
+
+std::string InfoLine(const TOutcome& o) {
+  const TAppState& s = o.state;
+  std::string line = o.file + ": " + CodecLabel(s.CurrentCodec) + " (handler " + Quoted(s.OriginalHandler);
+  line += s.HandlerFieldPos ? " at " + Hex(s.HandlerFieldPos) : std::string(", no field");
+  line += ", compression " + Quoted(s.OriginalCompression);
+  line += s.CompressionFieldPos ? " at " + Hex(s.CompressionFieldPos) : std::string(", no field");
+  return line + ")";
+}
+
+TOutcome Convert(const std::string& file, TCodecId target, bool dryRun) {
+  TOutcome o = Info(file);
+  o.target = target;
+  TAppState& s = o.state;
+  o.from = s.CurrentCodec;
+  if (!o.analysed) return o;
+  if (s.CurrentCodec == kUnknownCodec) {
+    o.error = "Unknown codec (handler " + Quoted(s.OriginalHandler) + ", compression " + Quoted(s.OriginalCompression) + ")";
+    return o;
   }
-  return true;
-}
-
-std::string PlanText(const TConversionPlan& p) {
-  std::string r = Quoted(p.Handler.New) + " at " + Hex(p.Handler.Position) + " (was " + Quoted(p.Handler.Old) + ")";
-  if (p.Compression)
-    r += ", " + Quoted(p.Compression->New) + " at " + Hex(p.Compression->Position) + " (was " + Quoted(p.Compression->Old) + ")";
-  return r;
-}
-
-std::string PlanJson(const TConversionPlan& p) {
-  auto one = [](const TFieldWrite& w) {
-    return "{\"position\": " + std::to_string(w.Position) + ", \"old\": " + JsonString(FourCCText(w.Old)) +
-           ", \"new\": " + JsonString(FourCCText(w.New)) + "}";
-  };
-  std::string r = "[" + one(p.Handler);
-  if (p.Compression) r += ", " + one(*p.Compression);
-  return r + "]";
-}
-
-bool ConvertOne(TReport& rep, const std::string& file, TCodecId target, bool dryRun) {
-  auto fail = [&](const std::string& reason) {
-    rep.Error(file, reason);
-    if (rep.Json()) rep.Object(FailureObject(file, reason));
-    return false;
-  };
-  TAppState s;
-  ProcessFile(s, file, kNoCodec);
-  if (s.FileStatus != fsOk) return fail(StatusText(s.FileStatus));
-  const TCodecId from = s.CurrentCodec;
-  if (from == kUnknownCodec)
-    return fail("Unknown codec (handler " + Quoted(s.OriginalHandler) + ", compression " + Quoted(s.OriginalCompression) + ")");
-  const std::string head = "\"file\": " + JsonString(file) + ", \"from\": " + JsonString(CodecNames[from]) +
-                           ", \"to\": " + JsonString(CodecNames[target]);
-  if (from == target) {
-    if (rep.Json())
-      rep.Object(head + ", \"ok\": true, \"action\": \"unchanged\"");
-    else
-      rep.Line(file + ": already " + CodecNames[target] + ", left alone");
-    return true;
+  if (s.CurrentCodec == target) {
+    o.action = "unchanged";
+    return o;
   }
-  auto offered = OfferedTargets(from);
-  if (std::find(offered.begin(), offered.end(), target) == offered.end())
-    return fail(std::string(CodecNames[target]) + " is not offered for " + CodecNames[from] + " (" +
-                CodecGroupName(CodecGroup(from)) + "; offered: " + TargetList(from, false) + ")");
-  std::optional<TConversionPlan> plan = PlanConversion(s, target);
-  if (!plan) return fail(std::string(StatusText(fsCannotWrite)) + ": the file's codec fields cannot be rewritten safely");
+  auto offered = OfferedTargets(s.CurrentCodec);
+  if (std::find(offered.begin(), offered.end(), target) == offered.end()) {
+    o.error = std::string(CodecNames[target]) + " is not offered for " + CodecNames[s.CurrentCodec] + " (" +
+              CodecGroupName(CodecGroup(s.CurrentCodec)) + "; offered: " + TargetList(s.CurrentCodec) + ")";
+    return o;
+  }
+  o.plan = PlanConversion(s, target);
+  if (!o.plan) {
+    // What the driver itself would report for this conversion.
+    s.FileStatus = fsCannotWrite;
+    o.error = std::string(StatusText(fsCannotWrite)) + ": the file's codec fields cannot be rewritten safely";
+    return o;
+  }
   if (dryRun) {
-    if (rep.Json())
-      rep.Object(head + ", \"ok\": true, \"action\": \"dry-run\", \"writes\": " + PlanJson(*plan));
-    else
-      rep.Line(file + ": " + CodecNames[from] + " -> " + CodecNames[target] + " would write " + PlanText(*plan));
-    return true;
+    o.action = "dry-run";
+    return o;
   }
   ProcessFile(s, file, target);
-  if (s.FileStatus != fsOk) return fail(StatusText(s.FileStatus));
+  if (s.FileStatus != fsOk) {
+    o.error = StatusText(s.FileStatus);
+    o.plan.reset();  // the driver writes both fields or leaves the file as it was
+    return o;
+  }
+  o.written = true;
+  o.action = "converted";
+  // Read back: the record must say what the file now holds.
   TAppState check;
   ProcessFile(check, file, kNoCodec);
-  if (check.FileStatus != fsOk || check.CurrentCodec != target)
-    return fail(std::string("after writing, the file reads as ") +
-                (check.FileStatus != fsOk ? StatusText(check.FileStatus) : CodecLabel(check.CurrentCodec)));
-  if (rep.Json())
-    rep.Object(head + ", \"ok\": true, \"action\": \"converted\", \"writes\": " + PlanJson(*plan));
-  else
-    rep.Line(file + ": " + CodecNames[from] + " -> " + CodecNames[target]);
-  return true;
+  if (check.FileStatus != fsOk || check.CurrentCodec != target) {
+    s.FileStatus = check.FileStatus;
+    s.CurrentCodec = check.CurrentCodec;
+    o.error = "after writing, the file reads as " + Message(check);
+  }
+  return o;
+}
+
+std::string ConvertLine(const TOutcome& o) {
+  const std::string to = CodecNames[*o.target];
+  if (std::string(o.action) == "unchanged") return o.file + ": already " + to + ", left alone";
+  std::string line = o.file + ": " + CodecNames[o.from] + " -> " + to;
+  if (std::string(o.action) == "dry-run") {
+    auto one = [](const TFieldWrite& w) { return Quoted(w.New) + " at " + Hex(w.Position) + " (was " + Quoted(w.Old) + ")"; };
+    line += " would write " + one(o.plan->Handler);
+    if (o.plan->Compression) line += ", " + one(*o.plan->Compression);
+  }
+  return line;
 }
 
 void ListCodecs(std::ostream& out, bool json) {
-  if (json) out << "[\n";
+  Json list = Json::array();
   for (TCodecId id = kFirstCodec; id <= kLastCodec; ++id) {
     TFourCCPair p = TargetFourCCs(id);
     const char* group = CodecGroupName(CodecGroup(id));
     if (json) {
-      out << "  {\"id\": " << int(id) << ", \"name\": " << JsonString(CodecNames[id])
-          << ", \"handler\": " << JsonString(FourCCText(p.Handler))
-          << ", \"compression\": " << JsonString(FourCCText(p.Compression)) << ", \"group\": " << JsonString(group)
-          << ", \"targets\": [" << TargetList(id, true) << "]}" << (id < kLastCodec ? ",\n" : "\n");
+      list.push_back(Json{{"id", id},
+                          {"name", CodecNames[id]},
+                          {"handler", FourCCText(p.Handler)},
+                          {"compression", FourCCText(p.Compression)},
+                          {"group", group},
+                          {"targets", TargetNames(id)}});
     } else {
       char line[160];
       std::snprintf(line, sizeof line, "%2d  %-20s %s/%s  %-11s -> ", id, CodecNames[id], FourCCText(p.Handler).c_str(),
                     FourCCText(p.Compression).c_str(), group);
-      out << line << TargetList(id, false) << "\n";
+      out << line << TargetList(id) << "\n";
     }
   }
-  if (json) out << "]\n";
-}
-
-int Usage(std::ostream& err, const std::string& message) {
-  err << kProgram << ": " << message << "\n\n" << kUsage;
-  return 2;
+  if (json) out << Dump(list) << "\n";
 }
 
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (args.empty()) return Usage(err, "a command is needed");
-  const std::string& command = args[0];
-  if (command == "--help" || command == "-h" || command == "help") {
-    out << kUsage;
-    return 0;
-  }
-  if (command == "--version") {
-    out << kProgram << " " << kVersion << "\n";
-    return 0;
-  }
-  if (command != "info" && command != "convert" && command != "codecs") return Usage(err, "unknown command '" + command + "'");
+  CLI::App app{
+      "Converts AVI files between MPEG-4 video codecs by rewriting the video stream's handler and compression "
+      "codes in place; the video data is not touched.",
+      kProgram};
+  app.allow_windows_style_options(false);  // "/x.avi" is a file name, also on Windows
+  app.set_version_flag("--version", std::string(kProgram) + " " + TOVACREX_VERSION);
+  app.require_subcommand(1);
+  app.failure_message([](const CLI::App* a, const CLI::Error& e) {
+    return std::string(kProgram) + ": " + CLI::FailureMessage::simple(a, e);
+  });
+  app.footer("Exit status: 0 every file succeeded, 1 a file failed, 2 usage error.");
 
-  bool json = false, dryRun = false, optionsEnded = false;
-  std::optional<TCodecId> target;
+  bool json = false, dryRun = false;
   std::vector<std::string> files;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
-      files.push_back(a);
-    } else if (a == "--") {
-      optionsEnded = true;
-    } else if (a == "--json") {
-      json = true;
-    } else if (a == "--help" || a == "-h") {
-      out << kUsage;
-      return 0;
-    } else if (command == "convert" && a == "--dry-run") {
-      dryRun = true;
-    } else if (command == "convert" && (a == "--to" || a.rfind("--to=", 0) == 0)) {
-      std::string value;
-      if (a == "--to") {
-        if (i + 1 >= args.size()) return Usage(err, "--to needs a codec");
-        value = args[++i];
-      } else {
-        value = a.substr(5);
-      }
-      target = ParseCodec(value);
-      if (!target) return Usage(err, "unknown codec '" + value + "' (see 'tovacrex-cli codecs')");
-    } else {
-      return Usage(err, "unknown option '" + a + "' for " + command);
-    }
+  std::string codec;
+  const std::string jsonHelp = "print one JSON array (schema: docs/cli-json.schema.json)";
+  CLI::App* info = app.add_subcommand("info", "Show each file's codec, its two codes and where they lie");
+  info->add_flag("--json", json, jsonHelp);
+  info->add_option("FILE", files, "AVI files")->required();
+  CLI::App* convert = app.add_subcommand("convert", "Convert each file to another codec of its group, in place");
+  convert->add_option("--to", codec, "target codec: a name as 'codecs' lists it, any letter case, or its number 1 to 13")
+      ->required()
+      ->check(CLI::Validator(
+          [](std::string& text) { return ParseCodec(text) ? std::string() : "unknown codec '" + text + "' (see 'codecs')"; },
+          "CODEC"));
+  convert->add_flag("--dry-run", dryRun, "show what would be written, write nothing");
+  convert->add_flag("--json", json, jsonHelp);
+  convert->add_option("FILE", files, "AVI files")->required();
+  CLI::App* codecs = app.add_subcommand("codecs", "List the codecs, their codes and their targets");
+  codecs->add_flag("--json", json, jsonHelp);
+
+  try {
+    std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
+    app.parse(reversed);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e, out, err) == 0 ? 0 : 2;  // help and version, or a usage error
   }
 
-  if (command == "codecs") {
-    if (!files.empty()) return Usage(err, "codecs takes no files");
+  if (codecs->parsed()) {
     ListCodecs(out, json);
     return 0;
   }
-  if (command == "convert" && !target) return Usage(err, "convert needs --to CODEC");
-  if (files.empty()) return Usage(err, command + " needs at least one file");
-
-  TReport rep(out, err, json);
+  const bool converting = convert->parsed();
+  const TCodecId target = converting ? *ParseCodec(codec) : kNoCodec;
+  Json list = Json::array();
   bool allOk = true;
-  for (const std::string& f : files) allOk &= command == "info" ? InfoOne(rep, f) : ConvertOne(rep, f, *target, dryRun);
+  for (const std::string& file : files) {
+    TOutcome o = converting ? Convert(file, target, dryRun) : Info(file);
+    allOk &= o.error.empty();
+    if (!o.error.empty())
+      err << kProgram << ": " << file << ": " << o.error << "\n";
+    else if (!json)
+      out << (converting ? ConvertLine(o) : InfoLine(o)) << "\n";
+    if (json) list.push_back(ToJson(o));
+  }
+  if (json) out << Dump(list) << "\n";
   return allOk ? 0 : 1;
 }

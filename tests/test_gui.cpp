@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <utility>
 
 #include "RiffBuilder.h"
 #include "TestFiles.h"
@@ -64,31 +65,18 @@ void Press(HWND d, int id, int entry = -1) {
   SendMessageW(GetDlgItem(d, id), BM_CLICK, 0, 0);
 }
 
-// While it lives, hands the first visible dialog of this thread with the
-// caption to the handler, from inside whatever modal loop is running.
-class WatchFor {
- public:
-  WatchFor(std::wstring caption, std::function<void(HWND)> handler) : caption_(std::move(caption)), handler_(std::move(handler)) {
-    current_ = this;
-    timer_ = SetTimer(nullptr, 0, 50, Tick);
-  }
-  ~WatchFor() { KillTimer(nullptr, timer_), current_ = nullptr; }
-  bool seen = false;
-
- private:
-  static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
-    if (current_ && !current_->seen) EnumThreadWindows(GetCurrentThreadId(), Match, 0);
-  }
+// While it lives, the first visible window of this thread with the caption
+// goes to the handler, from inside whatever modal loop runs.
+struct WatchFor {
+  WatchFor(std::wstring caption, std::function<void(HWND)> handler) { watch = {std::move(caption), std::move(handler)}; }
+  ~WatchFor() { KillTimer(nullptr, timer), watch.second = nullptr; }
+  static inline std::pair<std::wstring, std::function<void(HWND)>> watch;
   static BOOL CALLBACK Match(HWND w, LPARAM) {
-    if (!IsWindowVisible(w) || Text(w) != current_->caption_) return TRUE;
-    current_->seen = true;
-    current_->handler_(w);
-    return FALSE;
+    if (!watch.second || !IsWindowVisible(w) || Text(w) != watch.first) return TRUE;
+    return std::exchange(watch.second, nullptr)(w), FALSE;
   }
-  static inline WatchFor* current_ = nullptr;
-  std::wstring caption_;
-  std::function<void(HWND)> handler_;
-  UINT_PTR timer_ = 0;
+  static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) { EnumThreadWindows(GetCurrentThreadId(), Match, 0); }
+  UINT_PTR timer = SetTimer(nullptr, 0, 50, Tick);
 };
 
 // A run of the program up to its dialog, with the stored language given.

@@ -75,7 +75,7 @@ TEST(ChunkWalker, Walks) {
       {"scan: one ending at the end is", Hdrl({Raw(Bytes{1, 2}), Chunk("strh", 4), Chunk("JUNK", 8)}),
        {"RIFF:AVI @12", "LIST:hdrl@24", "strh@34+4*", "JUNK@46+8*"}},
       {"scan: slides by two over letters, retries two on past a bad size",
-       Hdrl({Raw(Text(std::string("\1\2abJUNK\4\0\0\0wxyz", 18)))}), {"RIFF:AVI @12", "LIST:hdrl@24", "JUNK@36+4*"}},
+       Hdrl({Raw(Text(std::string("\1\2abJUNK\4\0\0\0wxyz", 16)))}), {"RIFF:AVI @12", "LIST:hdrl@24", "JUNK@36+4*"}},
       {"scan: stream index head skipped",
        Build({Riff("AVI ", {List("movi", {Chunk("ix00", Entries({{"00dc", 2}, {"00dc", 2}, {"00dc", 2}}, 64))})})}),
        {"RIFF:AVI @12", "LIST:movi@24", "ix00@32+64*", "00dc@72+2*"}, 1, 2},

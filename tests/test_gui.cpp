@@ -1,6 +1,6 @@
 // The Windows program under Wine and Xvfb: the dialog from the real
-// templates and procedure in this process, and the real tovacrex.exe in
-// its own, both read and driven through the same window messages. The texts
+// templates and procedure in this process, and the real tovacrex.exe in its
+// own, both read and driven through the same window messages. The texts
 // expected are the ones the README documents.
 #include <windows.h>
 #include <commdlg.h>
@@ -21,22 +21,24 @@ namespace {
 using Entries = std::vector<std::wstring>;
 std::wstring Wide(const std::string& s) {
   std::wstring w(s.size(), L'\0');
-  w.resize(MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), static_cast<int>(w.size())));
-  return w;
+  return w.resize(MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), w.data(), int(w.size()))), w;
 }
-// Text n (1..16) of a language, as the README states it.
-std::wstring Doc(int language, int n) {
+std::wstring Doc(int language, int n) {  // text n (1..16) as the README states it
   static const auto rows = ReadmeTable("| # | English | Russian |");
   return Wide(rows.at(n - 1).at(1 + language));
 }
 std::wstring Name(TCodecId id) { return Wide(CodecNames[id]); }
+std::wstring Bracketed(int language, int n) {  // only A to Z are lowered
+  std::wstring w = Doc(language, n);
+  for (wchar_t& c : w) c = c >= L'A' && c <= L'Z' ? c + 32 : c;
+  return L"[" + w + L"]";
+}
 
 // ---- reading and driving a dialog, of this process or another
 
 std::wstring Text(HWND w) {
   wchar_t text[1024] = {};
-  SendMessageW(w, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
-  return text;
+  return SendMessageW(w, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text)), text;
 }
 Entries Combo(HWND combo) {
   Entries entries(SendMessageW(combo, CB_GETCOUNT, 0, 0));
@@ -60,6 +62,8 @@ Shown Read(HWND d) {
           static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0)), IsWindowEnabled(list) != 0,
           IsWindowEnabled(GetDlgItem(d, kTargetLabel)) != 0, IsWindowEnabled(GetDlgItem(d, kSaveButton)) != 0};
 }
+Shown Nothing(std::wstring file, std::wstring codec) { return {file, codec, {}, -1, false, false, false}; }
+Shown Offering(std::wstring file, TCodecId codec, Entries entries) { return {file, Name(codec), entries, 0, entries.size() > 1, entries.size() > 1, true}; }
 void Press(HWND d, int id, int entry = -1) {
   if (entry >= 0) SendDlgItemMessageW(d, kTargetList, CB_SETCURSEL, entry, 0);
   SendMessageW(GetDlgItem(d, id), BM_CLICK, 0, 0);
@@ -78,6 +82,12 @@ struct WatchFor {
   static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) { EnumThreadWindows(GetCurrentThreadId(), Match, 0); }
   UINT_PTR timer = SetTimer(nullptr, 0, 50, Tick);
 };
+// The text of the message box that a press shows, dismissed with OK.
+std::wstring BoxText(const std::wstring& caption, const std::function<void()>& press) {
+  std::wstring said = L"(no box)";
+  WatchFor watch(caption, [&](HWND w) { said = Text(GetDlgItem(w, 0xFFFF)), PostMessageW(w, WM_COMMAND, IDOK, 0); });
+  return press(), said;
+}
 
 // A run of the program up to its dialog, with the stored language given.
 struct Program {
@@ -107,11 +117,12 @@ TEST(Gui, ConvertsAndBackInBothLanguages) {
     Program p(language, file);
     const std::wstring name = Wide(file), back = Name(6) + L" " + Doc(language, 10);
     HWND d = p.Open();
-    EXPECT_EQ(Read(d), (Shown{name, Name(6), {Name(3), Name(8), Name(7)}, 0, true, true, true}));
+    EXPECT_EQ(Read(d), Offering(name, 6, {Name(3), Name(8), Name(7)}));
     Press(d, kSaveButton);
-    EXPECT_EQ(Read(d), (Shown{name, Name(3), {back, Name(7), Name(8)}, 0, true, true, true}));
+    EXPECT_EQ(Read(d), Offering(name, 3, {back, Name(7), Name(8)}));
+    EXPECT_EQ(ReadBytes(file), riff::MakeAvi("mp43", "MP43").bytes);
     Press(d, kSaveButton, 1);
-    EXPECT_EQ(Read(d).entries, (Entries{Name(3), Name(8), back}));
+    EXPECT_EQ(Read(d), Offering(name, 7, {Name(3), Name(8), back}));
     Press(d, kSaveButton, 2);
     const Shown done = Read(d);
     EXPECT_EQ(done.codec, Name(6));
@@ -127,7 +138,7 @@ TEST(Gui, ConvertsAndBackInBothLanguages) {
     // A single target is converted to with nothing to choose; the close box quits.
     WriteBytes(file, riff::MakeAvi("mpg4", "MPG4").bytes);
     Program single(language, file);
-    EXPECT_EQ(Read(single.Open()), (Shown{name, Name(1), {Name(4)}, 0, false, false, true}));
+    EXPECT_EQ(Read(single.Open()), Offering(name, 1, {Name(4)}));
     SendMessageW(single.dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
     for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&msg);
     EXPECT_FALSE(IsWindowVisible(single.dialog));
@@ -143,27 +154,16 @@ TEST(Gui, FailuresShowTheirTexts) {
   WriteBytes(busy, film);
   for (int language : {0, 1}) {
     SCOPED_TRACE(language);
-    const auto none = [&](std::wstring f, std::wstring c) { return Shown{f, c, {}, -1, false, false, false}; };
-    auto bracketed = [&](int n) {  // only A to Z are lowered
-      std::wstring w = Doc(language, n);
-      for (wchar_t& c : w) c = c >= L'A' && c <= L'Z' ? c + 32 : c;
-      return L"[" + w + L"]";
-    };
-    EXPECT_EQ(Read(Program(language).Open()), none(bracketed(7), bracketed(8)));
+    EXPECT_EQ(Read(Program(language).Open()), Nothing(Bracketed(language, 7), Bracketed(language, 8)));
     for (auto [f, n] : {std::pair(missing, 2), std::pair(text, 5), std::pair(unknown, 6)})
-      EXPECT_EQ(Read(Program(language, f).Open()), none(Wide(f), Doc(language, n)));
+      EXPECT_EQ(Read(Program(language, f).Open()), Nothing(Wide(f), Doc(language, n)));
     // Another program reads the file and lets nobody write it: a warning, then the failure state.
     Program p(language, busy);
     HWND d = p.Open();
     HANDLE holder = CreateFileA(busy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    std::wstring said = L"no box";
-    {
-      WatchFor watch(Doc(language, 9), [&](HWND w) { said = Text(GetDlgItem(w, 0xFFFF)), PostMessageW(w, WM_COMMAND, IDOK, 0); });
-      Press(d, kSaveButton);
-    }
+    EXPECT_EQ(BoxText(Doc(language, 9), [d] { Press(d, kSaveButton); }), Doc(language, 4));
     CloseHandle(holder);
-    EXPECT_EQ(said, Doc(language, 4));
-    EXPECT_EQ(Read(d), none(Wide(busy), Doc(language, 4)));
+    EXPECT_EQ(Read(d), Nothing(Wide(busy), Doc(language, 4)));
     EXPECT_EQ(ReadBytes(busy), film);
   }
 }
@@ -175,7 +175,7 @@ TEST(Gui, LanguageSetting) {
                                                         {{'1', 0}, REG_SZ}, {{1, 0}, REG_BINARY}, {{1, 0, 0, 0, 0}, REG_BINARY}};
   const int expected[] = {1, 0, 0, 0, 1, 0};  // a readable 1 of up to four bytes is Russian
   for (int i = 0; i < 6; ++i) {
-    RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKey, kLanguageValue, stored[i].second, stored[i].first.data(), static_cast<DWORD>(stored[i].first.size()));
+    RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKey, kLanguageValue, stored[i].second, stored[i].first.data(), DWORD(stored[i].first.size()));
     TProgramState s;
     ReadSettings(s);
     EXPECT_EQ(s.Language, expected[i]) << i;
@@ -183,16 +183,11 @@ TEST(Gui, LanguageSetting) {
   Program p(-1);
   HWND d = p.Open();
   HMENU menu = GetSystemMenu(d, FALSE);
-  auto checked = [menu](UINT id) { return (GetMenuState(menu, id, MF_BYCOMMAND) & MF_CHECKED) != 0; };
-  EXPECT_EQ(std::pair(checked(kCmdEnglish), checked(kCmdRussian)), std::pair(true, false));
-  std::wstring notice;
-  {
-    WatchFor watch(L"Tovacrex", [&](HWND w) { notice = Text(GetDlgItem(w, 0xFFFF)), PostMessageW(w, WM_COMMAND, IDOK, 0); });
-    SendMessageW(d, WM_SYSCOMMAND, kCmdRussian, 0);
-  }
-  EXPECT_EQ(notice, Doc(kEnglish, 13));
-  EXPECT_EQ(std::pair(checked(kCmdEnglish), checked(kCmdRussian)), std::pair(false, true));
-  EXPECT_EQ(Read(d).file, L"[no]");  // this run keeps its language
+  auto checked = [menu] { return std::pair(!!(GetMenuState(menu, kCmdEnglish, 0) & MF_CHECKED), !!(GetMenuState(menu, kCmdRussian, 0) & MF_CHECKED)); };
+  EXPECT_EQ(checked(), std::pair(true, false));
+  EXPECT_EQ(BoxText(L"Tovacrex", [d] { SendMessageW(d, WM_SYSCOMMAND, kCmdRussian, 0); }), Doc(kEnglish, 13));
+  EXPECT_EQ(checked(), std::pair(false, true));
+  EXPECT_EQ(Read(d), Nothing(Bracketed(kEnglish, 7), Bracketed(kEnglish, 8)));  // this run keeps its language
   EXPECT_EQ(Stored(), -1);
   WriteSettings(p.state);
   EXPECT_EQ(Stored(), 1);
@@ -205,24 +200,21 @@ TEST(Gui, OpenDialog) {
   WriteBytes(other, riff::MakeAvi("divx", "DX50").bytes);
   Program p(1, film);
   HWND d = p.Open();
-  Entries filters;
-  std::wstring offered;
+  Entries seen;  // the filters, the one chosen, the name offered
   {
     WatchFor watch(Doc(1, 1), [&](HWND w) {
-      HWND types = GetDlgItem(w, cmb1);
-      filters = Combo(types);
-      filters.push_back(std::to_wstring(SendMessageW(types, CB_GETCURSEL, 0, 0)));
-      offered = Text(GetDlgItem(w, cmb13) ? GetDlgItem(w, cmb13) : GetDlgItem(w, edt1));
+      HWND types = GetDlgItem(w, cmb1), name = GetDlgItem(w, cmb13) ? GetDlgItem(w, cmb13) : GetDlgItem(w, edt1);
+      seen = Combo(types);
+      seen.insert(seen.end(), {std::to_wstring(SendMessageW(types, CB_GETCURSEL, 0, 0)), Text(name)});
       SendMessageW(types, CB_SETCURSEL, 1, 0);  // "All files", as a user picks it
-      for (WORD code : {CBN_SELCHANGE, CBN_SELENDOK}) SendMessageW(w, WM_COMMAND, MAKEWPARAM(cmb1, code), reinterpret_cast<LPARAM>(types));
-      SetDlgItemTextW(w, GetDlgItem(w, cmb13) ? cmb13 : edt1, L"other.avi");
+      for (WORD code : {CBN_SELCHANGE, CBN_SELENDOK}) SendMessageW(w, WM_COMMAND, MAKEWPARAM(cmb1, code), LPARAM(types));
+      SetWindowTextW(name, L"other.avi");
       PostMessageW(w, WM_COMMAND, IDOK, 0);
     });
     Press(d, kOpenButton);
   }
-  EXPECT_EQ(filters, (Entries{Doc(1, 11) + L" (*.avi)", Doc(1, 12), L"0"}));
-  EXPECT_EQ(offered, L"film.avi");
-  EXPECT_EQ(Read(d), (Shown{Wide(other), Name(12), {Name(11), Name(10), Name(13)}, 0, true, true, true}));
+  EXPECT_EQ(seen, (Entries{Doc(1, 11) + L" (*.avi)", Doc(1, 12), L"0", L"film.avi"}));
+  EXPECT_EQ(Read(d), Offering(Wide(other), 12, {Name(11), Name(10), Name(13)}));
   int filter = -1;
   {  // The run remembers "All files"; Cancel changes nothing.
     WatchFor watch(Doc(1, 1), [&](HWND w) { filter = int(SendDlgItemMessageW(w, cmb1, CB_GETCURSEL, 0, 0)), PostMessageW(w, WM_COMMAND, IDCANCEL, 0); });
@@ -232,47 +224,37 @@ TEST(Gui, OpenDialog) {
   EXPECT_EQ(Read(d).file, Wide(other));
 }
 
-// The main dialog of the process found.first, into found.second.
-BOOL CALLBACK ProgramWindow(HWND w, LPARAM p) {
+BOOL CALLBACK ProgramWindow(HWND w, LPARAM p) {  // the dialog of process p->first, into p->second
   auto& found = *reinterpret_cast<std::pair<DWORD, HWND>*>(p);
   DWORD owner = 0;
   GetWindowThreadProcessId(w, &owner);
   if (owner == found.first && IsWindowVisible(w) && GetDlgItem(w, kSaveButton)) found.second = w;
-  return found.second ? FALSE : TRUE;
+  return !found.second;
 }
 
 TEST(Gui, TheProgramInItsOwnProcess) {
   RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey);
   TempDir dir;
   const std::string file = dir.File("my film.avi");
-  const riff::Image film = riff::MakeAvi("div3", "DIV3");
-  WriteBytes(file, film.bytes);
-  std::string exe = "Z:" TOVACREX_EXE;
-  std::replace(exe.begin(), exe.end(), '/', '\\');
-  std::string line = "\"" + exe + "\" \"" + file + "\"";
+  WriteBytes(file, riff::MakeAvi("div3", "DIV3").bytes);
+  std::string line = "\"Z:" TOVACREX_EXE "\" \"" + file + "\"";
+  std::replace(line.begin(), line.begin() + line.find(".exe"), '/', '\\');
   STARTUPINFOA startup{sizeof startup};
   PROCESS_INFORMATION process{};
   ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) << line;
   std::pair<DWORD, HWND> found{process.dwProcessId, nullptr};
-  for (int i = 0; i < 300 && !found.second; ++i) {
-    Sleep(100);
-    EnumWindows(ProgramWindow, reinterpret_cast<LPARAM>(&found));
-  }
+  for (int i = 0; i < 300 && !found.second; ++i) Sleep(100), EnumWindows(ProgramWindow, reinterpret_cast<LPARAM>(&found));
   HWND d = found.second;
   ASSERT_NE(d, nullptr);
-  EXPECT_EQ(Read(d), (Shown{Wide(file), Name(6), {Name(3), Name(8), Name(7)}, 0, true, true, true}));
+  EXPECT_EQ(Read(d), Offering(Wide(file), 6, {Name(3), Name(8), Name(7)}));
   Press(d, kSaveButton);
-  EXPECT_EQ(Read(d).codec, Name(3));
   Press(d, kQuitButton);
   DWORD code = 1;
   EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
   GetExitCodeProcess(process.hProcess, &code);
-  EXPECT_EQ(code, 0u);
   CloseHandle(process.hThread), CloseHandle(process.hProcess);
-  Bytes expected = film.bytes;
-  riff::Set32(expected, static_cast<std::size_t>(film.DataPos("v.strh") + 4), riff::FCC("mp43"));
-  riff::Set32(expected, static_cast<std::size_t>(film.DataPos("v.strf") + 16), riff::FCC("MP43"));
-  EXPECT_EQ(ReadBytes(file), expected);
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(ReadBytes(file), riff::MakeAvi("mp43", "MP43").bytes);
   EXPECT_EQ(Stored(), 0);
 }
 

@@ -138,6 +138,8 @@ inline std::vector<std::pair<std::string, Bytes>> Seeds() {
   add("audio-video", {.handler = "XVID", .compression = "XVID", .audio = true, .audioFirst = true});
   add("long-records", {.handler = "mp43", .compression = "MP43", .strhSize = 64, .strfSize = 133});
   add("short-records", {.handler = "div3", .compression = "DIV3", .strhSize = 8, .strfSize = 20});
+  add("no-compression-field", {.handler = "xvid", .compression = "XVID", .strfSize = 18});
+  add("a-pair-no-codec-writes", {.handler = "XVID", .compression = "DX50"});
   add("strl-extras", {.idx1 = false, .extraStrl = {Chunk("JUNK", 7), Chunk("strn", Text("video")), Chunk("indx", 24)}});
   Bytes b = seeds[5].second;  // div3: cut inside "movi", then inside the headers
   seeds.emplace_back("cut-movi", Bytes(b.begin(), b.end() - 40));

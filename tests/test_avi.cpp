@@ -94,21 +94,13 @@ TEST(ChunkWalker, Walks) {
 
 // ---------------------------------------------------------------- the reader
 
-struct Found {
-  std::int64_t strh = 0, strf = 0;
-  std::string codes;
-  std::int32_t integrity = 0, damaged = 0, audio = 0;
-  bool operator==(const Found&) const = default;
-  friend std::ostream& operator<<(std::ostream& os, const Found& f) {
-    return os << "strh@" << f.strh << " strf@" << f.strf << " " << f.codes << " integrity " << f.integrity
-              << " damaged " << f.damaged << " audio " << f.audio;
-  }
-};
+// The video fields' records, the codes, integrity, damaged chunks, audio streams.
+using Found = std::tuple<std::int64_t, std::int64_t, std::string, std::int32_t, std::int32_t, std::int32_t>;
 Found Analyse(const Bytes& bytes, std::int64_t readAhead = TQMRIFFStream::kReadAheadSize) {
   MemoryStream s(bytes);
   TQmAVIFileReader r(&s);
   r.ChunkStream->ReadAhead = readAhead;
-  if (r.Scan(0) != 0) return {-1, -1, "", r.Status};
+  if (r.Scan(0) != 0) return {-1, -1, "", r.Status, 0, 0};
   EXPECT_EQ(s.writes, 0);
   return {r.VideoStreamHeaderPos, r.VideoFormatPos, Code(r.VideoHandler()) + "/" + Code(r.VideoCompression()),
           r.Integrity, r.DamagedCount, r.AudioStreamCount};
@@ -129,18 +121,18 @@ TEST(AviReader, FindsTheVideoStream) {
   auto v = [&](const Image& i) { return std::pair(i.DataPos("v.strh"), i.DataPos("v.strf")); };
   const std::tuple<const char*, Bytes, Found> cases[] = {
       {"audio first, extra chunks", plain.bytes, {v(plain).first, v(plain).second, "DX50/DX50", 0, 0, 1}},
-      {"the last video stream wins", two.bytes, {two.DataPos("b.strh"), two.DataPos("b.strf"), "xvid/XVID"}},
-      {"its format or none, never another stream's", noFormat.bytes, {noFormat.DataPos("b"), 0, "xvid/" + Z4}},
+      {"the last video stream wins", two.bytes, {two.DataPos("b.strh"), two.DataPos("b.strf"), "xvid/XVID", 0, 0, 0}},
+      {"its format or none, never another stream's", noFormat.bytes, {noFormat.DataPos("b"), 0, "xvid/" + Z4, 0, 0, 0}},
       {"cut inside the format", Cut(plain.bytes, v(plain).second + 20), {v(plain).first, v(plain).second, "DX50/DX50", -2, 1, 1}},
       {"cut inside a header", Cut(plain.bytes, plain.HeaderPos("v.strh") + 5), {0, 0, Z4 + "/" + Z4, -2, 0, 1}},
       {"form longer than the file", longForm.bytes, {v(plain).first, v(plain).second, "DX50/DX50", -2, 0, 1}},
-      {"a gap: the chunk before it is damaged", gap.bytes, {v(gap).first, v(gap).second, code + "/" + code, -1, 1}},
+      {"a gap: the chunk before it is damaged", gap.bytes, {v(gap).first, v(gap).second, code + "/" + code, -1, 1, 0}},
       {"legacy index instead of movi",
        Build({Riff("AVI ", {List("hdrl", {Strl("vids", "xvid", "XVID", "v")}), Chunk("idx1", 32)})}).bytes,
-       {44, 108, "xvid/XVID"}},
-      {"no AVI form", Build({Riff("WAVE", {List("hdrl", {Strl("vids", "xvid", "XVID", "v")})})}).bytes, {0, 0, Z4 + "/" + Z4}},
-      {"not RIFF", Text("RIFX and more bytes"), {-1, -1, "", -4}},
-      {"11 bytes", Text("RIFF\4\0\0\0AVI"), {-1, -1, "", -4}},
+       {44, 108, "xvid/XVID", 0, 0, 0}},
+      {"no AVI form", Build({Riff("WAVE", {List("hdrl", {Strl("vids", "xvid", "XVID", "v")})})}).bytes, {0, 0, Z4 + "/" + Z4, 0, 0, 0}},
+      {"not RIFF", Text("RIFX and more bytes"), {-1, -1, "", -4, 0, 0}},
+      {"11 bytes", Text("RIFF\4\0\0\0AVI"), {-1, -1, "", -4, 0, 0}},
   };
   for (const auto& [name, bytes, found] : cases) EXPECT_EQ(Analyse(bytes), found) << name;
 }
@@ -213,7 +205,8 @@ void CompareWalks(const Bytes& bytes, std::uint32_t seed, Open open, Other other
 std::vector<std::pair<std::string, Bytes>> MutatedCorpus(int count, std::uint32_t seed) {
   auto corpus = Seeds();
   std::mt19937 rng(seed);
-  for (int i = 0; i < count; ++i) corpus.emplace_back("mutation " + std::to_string(i), Mutate(corpus[rng() % 22].second, rng));
+  for (std::size_t i = 0, seeds = corpus.size(); i < std::size_t(count); ++i)
+    corpus.emplace_back("mutation " + std::to_string(i), Mutate(corpus[rng() % seeds].second, rng));
   return corpus;
 }
 

@@ -18,7 +18,6 @@
 
 #include "CountingStream.h"
 #include "RiffBuilder.h"
-#include "TestFiles.h"
 #include "avi/QmAVIFile.h"
 
 using namespace riff;

@@ -21,7 +21,6 @@
 
 namespace {
 
-using riff::Bytes;
 
 constexpr std::uint32_t kSmallChunks = 1000000;
 constexpr double kMaxSeconds = 30.0;  // per analysis, on a loaded 2-core machine

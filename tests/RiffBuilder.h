@@ -1,6 +1,7 @@
 // The test inputs: RIFF/AVI byte images stated in a few lines, the seed
 // corpus (sound files of every codec and layout, and damaged ones), random
-// damage to them, and an in-memory stream that behaves like a file.
+// damage to them, an in-memory stream that behaves like a file; and files:
+// a private folder, whole-file reads and writes, the README's tables.
 //
 //   Image img = Build({Riff("AVI ", {List("hdrl", {Chunk("avih", 56).Label("avih")}),
 //                                    Raw("garbage"), Chunk("JUNK", 5).Sized(1000)})});
@@ -8,7 +9,10 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <random>
@@ -19,9 +23,56 @@
 #include "app/CodecCatalogue.h"
 #include "avi/QmRIFFStream.h"
 
-namespace riff {
-
 using Bytes = std::vector<std::uint8_t>;
+
+// ---------------------------------------------------------------- files
+
+class TempDir {
+ public:
+  TempDir() { std::filesystem::create_directories(path_); }
+  ~TempDir() {
+    std::error_code ec;  // read-only files would stop the removal on Windows
+    for (auto& e : std::filesystem::recursive_directory_iterator(path_, ec))
+      std::filesystem::permissions(e.path(), std::filesystem::perms::owner_write, std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path_, ec);
+  }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  static inline int made_ = 0;
+  std::filesystem::path path_ = std::filesystem::temp_directory_path() /
+                                ("tovacrex-test-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
+                                 "-" + std::to_string(++made_));
+};
+
+inline void WriteBytes(const std::string& name, const Bytes& data) {
+  std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+inline Bytes ReadBytes(const std::string& name) {
+  std::ifstream f(name, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+#ifdef TOVACREX_SOURCE_DIR
+// The cells of the rows of the README's table whose header starts with
+// `header`: the documentation states the texts and codes the program holds.
+inline std::vector<std::vector<std::string>> ReadmeTable(const std::string& header) {
+  std::ifstream f(std::string(TOVACREX_SOURCE_DIR) + "/README.md");
+  std::vector<std::vector<std::string>> rows;
+  bool in = false;
+  for (std::string line; std::getline(f, line);) {
+    if (line.rfind(header, 0) == 0) in = true;
+    else if (in && line.rfind("|", 0) != 0) break;
+    else if (in && line.rfind("|---", 0) != 0 && (rows.emplace_back(), true))
+      for (std::size_t at = 1, bar; (bar = line.find(" |", at)) != std::string::npos; at = bar + 2)
+        rows.back().push_back(line.substr(at + 1, bar - at - 1));
+  }
+  return rows;
+}
+#endif
+
+namespace riff {
 
 inline void Put32(Bytes& b, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));

@@ -2,6 +2,8 @@
 // the walk without it, and damaged inputs of every kind.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "RiffBuilder.h"
 #include "avi/RiffIds.h"
 #include "fuzz/FuzzChecks.h"
@@ -243,5 +245,41 @@ TEST(Robustness, DamagedFilesOnDisk) {
     inputs.emplace_back(e.path().filename().string(), ReadBytes(e.path().string()));
   for (const auto& [name, bytes] : inputs) EXPECT_EQ(fuzzcheck::CheckDriver(dir.File("f.avi"), bytes), "") << name;
 }
+
+#ifndef _WIN32
+// Files that ffmpeg writes, with ffprobe as the judge of what a player sees.
+// TOVACREX_SKIP_FFMPEG=1 skips this, saying so; without ffmpeg it fails.
+TEST(Ffmpeg, FilesAnalysedAndConverted) {
+  auto output = [](const std::string& command) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    for (int c; p && (c = std::fgetc(p)) != EOF && c != '\n';) out += static_cast<char>(c);
+    return p && pclose(p), out;
+  };
+  if (std::system("command -v ffmpeg >/dev/null && command -v ffprobe >/dev/null") != 0) {
+    if (const char* skip = std::getenv("TOVACREX_SKIP_FFMPEG"); skip && std::string(skip) == "1") GTEST_SKIP() << "SKIPPED: no ffmpeg";
+    FAIL() << "ffmpeg and ffprobe are needed (TOVACREX_SKIP_FFMPEG=1 skips this test)";
+  }
+  TempDir dir;
+  const std::string file = dir.File("f.avi"), probe = "ffprobe -v error -show_entries stream=codec_tag_string -of csv=p=0 -select_streams v:0 " + file;
+  const std::pair<const char*, TCodecId> cases[] = {
+      {"-c:v mpeg4 -vtag DX50", 12}, {"-c:v mpeg4 -vtag xvid", 10}, {"-c:v msmpeg4 -vtag div3", 6}, {"-c:v msmpeg4v2 -vtag mp42", 2},
+      {"-f lavfi -i sine=duration=1 -c:v mpeg4 -vtag XVID -c:a pcm_s16le", 10},
+      {"-f lavfi -i sine=duration=1 -map 1:a -map 0:v -c:v msmpeg4 -vtag div3 -c:a pcm_s16le", 6}};
+  for (auto [args, codec] : cases) {
+    SCOPED_TRACE(args);
+    output("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=64x48:rate=5:duration=1 " + std::string(args) + " " + file);
+    const Bytes original = ReadBytes(file);
+    TAppState s;
+    ProcessFile(s, file, kNoCodec);
+    ASSERT_EQ(std::pair(s.FileStatus, s.CurrentCodec), (std::pair<std::uint8_t, TCodecId>(fsOk, codec)));
+    EXPECT_EQ(std::pair(Code(FourCCFromBytes(&original[s.CompressionFieldPos])), FourCCFromBytes(&original[s.HandlerFieldPos - 4])),
+              std::pair(output(probe), FCC("vids")));
+    EXPECT_EQ(fuzzcheck::CheckDriver(file, original), "");
+    ProcessFile(s, file, OfferedTargets(codec)[0]);
+    EXPECT_EQ(output(probe), Code(TargetFourCCs(OfferedTargets(codec)[0]).Compression));
+  }
+}
+#endif
 
 }  // namespace

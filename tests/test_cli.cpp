@@ -9,7 +9,6 @@
 #include <sstream>
 
 #include "RiffBuilder.h"
-#include "TestFiles.h"
 #include "cli/Cli.h"
 
 namespace {

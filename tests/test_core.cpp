@@ -5,7 +5,6 @@
 #include <functional>
 
 #include "RiffBuilder.h"
-#include "TestFiles.h"
 #include "app/DialogState.h"
 #include "platform/OsFile.h"
 #ifdef _WIN32

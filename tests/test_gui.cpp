@@ -11,7 +11,6 @@
 #include <utility>
 
 #include "RiffBuilder.h"
-#include "TestFiles.h"
 #include "app/MainDialog.h"
 #include "app/OpenDialog.h"
 #include "app/Settings.h"

@@ -7,7 +7,6 @@
 #include <tuple>
 
 #include "RiffBuilder.h"
-#include "TestFiles.h"
 #include "app/Driver.h"
 #include "avi/QmAVIFile.h"
 

@@ -2,7 +2,6 @@
 #include <filesystem>
 
 #include "RiffBuilder.h"
-#include "TestFiles.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;

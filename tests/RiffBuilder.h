@@ -151,21 +151,20 @@ struct AviOptions {
   std::string handler = "DX50", compression = "DX50";
   std::size_t strhSize = 56, strfSize = 40;
   bool audio = false, audioFirst = false, idx1 = true;
-  int frames = 3;
-  std::size_t frameSize = 101;   // odd, so the frames carry pad bytes
   std::vector<Piece> extraStrl;  // after "strf" in the video stream list
 };
 
-// "RIFF" "AVI " with "hdrl" (avih, stream lists), "movi" and "idx1". Labels:
-// "avih", "v.*" and "a.*" (strl, strh, strf), "movi", "idx1".
+// "RIFF" "AVI " with "hdrl" (avih, stream lists), "movi" (three frames of
+// odd size, so with pad bytes) and "idx1". Labels: "avih", "v.*" and "a.*"
+// (strl, strh, strf), "movi", "idx1".
 inline Image MakeAvi(const AviOptions& o = {}) {
   std::vector<Piece> hdrl{Chunk("avih", Words({40000, 0, 0, 0x10, 3, 0, o.audio ? 2u : 1u}, 56)).Label("avih"),
                           Strl("vids", o.handler, o.compression, "v", o.strhSize, o.strfSize, o.extraStrl)};
   if (o.audio) hdrl.insert(hdrl.begin() + (o.audioFirst ? 1 : 2), Strl("auds", "", "\1\1\1\1", "a", 56, 18));
   std::vector<Piece> movi;
   Bytes index;  // entries of 16 bytes: the id, then zeros
-  for (int i = 0; i < o.frames; ++i) {
-    movi.push_back(Chunk(o.audioFirst ? "01dc" : "00dc", o.frameSize, static_cast<std::uint8_t>(0x10 + i)));
+  for (std::uint8_t i = 0; i < 3; ++i) {
+    movi.push_back(Chunk(o.audioFirst ? "01dc" : "00dc", 101, 0x10 + i));
     if (o.audio) movi.push_back(Chunk(o.audioFirst ? "00wb" : "01wb", 200, 0x80));
   }
   for (const Piece& p : movi) Put32(index, FCC(p.id)), index.resize(index.size() + 12);
@@ -182,7 +181,7 @@ inline Image MakeAvi(const std::string& handler, const std::string& compression)
 // Sound files of every codec and layout, and files damaged as real ones are.
 inline std::vector<std::pair<std::string, Bytes>> Seeds() {
   std::vector<std::pair<std::string, Bytes>> seeds;
-  auto add = [&](const std::string& name, AviOptions o) { o.frames = 2, o.frameSize = 11, seeds.emplace_back(name, MakeAvi(o).bytes); };
+  auto add = [&](const std::string& name, const AviOptions& o) { seeds.emplace_back(name, MakeAvi(o).bytes); };
   for (TCodecId id = kFirstCodec; id <= kLastCodec; ++id)
     add("codec" + std::to_string(id), {Code(TargetFourCCs(id).Handler), Code(TargetFourCCs(id).Compression)});
   add("video-audio", {.handler = "div3", .compression = "DIV3", .audio = true});
@@ -226,7 +225,7 @@ class MemoryStream : public TStream64 {
  public:
   explicit MemoryStream(Bytes data, std::int64_t budget = 0) : data_(std::move(data)), budget_(budget) {}
   std::int64_t Read(void* buffer, std::int64_t count) override {
-    Spend(), ++reads;
+    Spend();
     const std::int64_t n = std::clamp<std::int64_t>(Size() - pos_, 0, std::max<std::int64_t>(count, 0));
     if (n > 0) std::memcpy(buffer, data_.data() + pos_, static_cast<std::size_t>(n));
     return pos_ += n, n;
@@ -245,7 +244,7 @@ class MemoryStream : public TStream64 {
   }
   const Bytes& Data() const { return data_; }
   std::int64_t Size() const { return static_cast<std::int64_t>(data_.size()); }
-  std::int64_t reads = 0, writes = 0;
+  std::int64_t writes = 0;
 
  private:
   void Spend() {

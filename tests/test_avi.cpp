@@ -205,15 +205,6 @@ TEST(ReadAhead, SameWalkInMemoryAndOnDisk) {
   }
 }
 
-// A megabyte of garbage is scanned a buffer at a time.
-TEST(ReadAhead, ScansABufferAtATime) {
-  MemoryStream s(Hdrl({Raw(Bytes(1 << 20, 0xEE)), Chunk("strh", 8)}).bytes);
-  TQmAVIFileReader r(&s);
-  ASSERT_EQ(r.Scan(0), 0);
-  EXPECT_EQ(r.NodeCount, 3u);
-  EXPECT_LT(s.reads, (1 << 20) / TQMRIFFStream::kReadAheadSize + 20);
-}
-
 // ---------------------------------------------------------------- damaged files
 
 // The fuzz targets' checks over the corpus, the kept findings and mutations.

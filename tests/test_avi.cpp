@@ -139,13 +139,6 @@ TEST(AviReader, FindsTheVideoStream) {
   for (const auto& [name, bytes, found] : cases) EXPECT_EQ(Analyse(bytes), found) << name;
 }
 
-TEST(AviReader, LegacyIndexJoinsTheLastTopLevelNode) {
-  MemoryStream s(Build({Riff("WAVE", {Chunk("wfmt", 16)}), Chunk("JUNK", 8), Chunk("idx1", 16)}).bytes);
-  TQmAVIFileReader r(&s);
-  ASSERT_EQ(r.Scan(0), 0);
-  EXPECT_EQ(r.GetNodeId(r.GetFirstChild(r.FindChild(kNoNode, FCC("JUNK")))), FCC("idx1"));
-}
-
 // ---------------------------------------------------------------- read-ahead
 
 // The walker without read-ahead is the reference: with it, every call gives

@@ -172,41 +172,28 @@ TEST(Gui, FailuresShowTheirTexts) {
   }
 }
 
-TEST(Gui, LanguageSetting) {
+// The strings, the language menu and its setting, and the open-file dialog.
+TEST(Gui, SettingsAndOpenDialog) {
   for (int language : {0, 1})
     for (int n = 1; n <= kUiStringCount; ++n) EXPECT_EQ(Program(language).state.Strings[n], Doc(language, n)) << language << n;
-  const std::pair<std::vector<BYTE>, DWORD> stored[] = {{{1, 0, 0, 0}, REG_DWORD}, {{2, 0, 0, 0}, REG_DWORD}, {{1, 1, 0, 0}, REG_DWORD},
-                                                        {{'1', 0}, REG_SZ}, {{1, 0}, REG_BINARY}, {{1, 0, 0, 0, 0}, REG_BINARY}};
-  const int expected[] = {1, 0, 0, 0, 1, 0};  // a readable 1 of up to four bytes is Russian
-  for (int i = 0; i < 6; ++i) {
-    RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKey, kLanguageValue, stored[i].second, stored[i].first.data(), DWORD(stored[i].first.size()));
-    TProgramState s;
-    ReadSettings(s);
-    EXPECT_EQ(s.Language, expected[i]) << i;
-  }
-  Program p(-1);
+  TempDir dir;
+  const std::string film = dir.File("film.avi"), other = dir.File("other.avi");
+  WriteBytes(film, riff::MakeAvi("div3", "DIV3").bytes);
+  WriteBytes(other, riff::MakeAvi("divx", "DX50").bytes);
+  Program p(-1, film);
   HWND d = p.Open();
   HMENU menu = GetSystemMenu(d, FALSE);
   auto checked = [menu] { return std::pair(!!(GetMenuState(menu, kCmdEnglish, 0) & MF_CHECKED), !!(GetMenuState(menu, kCmdRussian, 0) & MF_CHECKED)); };
   EXPECT_EQ(checked(), std::pair(true, false));
   EXPECT_EQ(BoxText(L"Tovacrex", [d] { SendMessageW(d, WM_SYSCOMMAND, kCmdRussian, 0); }), Doc(kEnglish, 13));
   EXPECT_EQ(checked(), std::pair(false, true));
-  EXPECT_EQ(Read(d), Nothing(Bracketed(kEnglish, 7), Bracketed(kEnglish, 8)));  // this run keeps its language
+  EXPECT_EQ(p.state.Strings[1], Doc(kEnglish, 1));  // this run keeps its language; the next start has the new one
   EXPECT_EQ(Stored(), -1);
   WriteSettings(p.state);
   EXPECT_EQ(Stored(), 1);
-}
-
-TEST(Gui, OpenDialog) {
-  TempDir dir;
-  const std::string film = dir.File("film.avi"), other = dir.File("other.avi");
-  WriteBytes(film, riff::MakeAvi("div3", "DIV3").bytes);
-  WriteBytes(other, riff::MakeAvi("divx", "DX50").bytes);
-  Program p(1, film);
-  HWND d = p.Open();
   Entries seen;  // the filters, the one chosen, the name offered
   {
-    WatchFor watch(Doc(1, 1), [&](HWND w) {
+    WatchFor watch(Doc(kEnglish, 1), [&](HWND w) {
       HWND types = GetDlgItem(w, cmb1), name = GetDlgItem(w, cmb13) ? GetDlgItem(w, cmb13) : GetDlgItem(w, edt1);
       seen = Combo(types);
       seen.insert(seen.end(), {std::to_wstring(SendMessageW(types, CB_GETCURSEL, 0, 0)), Text(name)});
@@ -217,10 +204,10 @@ TEST(Gui, OpenDialog) {
     });
     Press(d, kOpenButton);
   }
-  EXPECT_EQ(seen, (Entries{Doc(1, 11) + L" (*.avi)", Doc(1, 12), L"0", L"film.avi"}));
+  EXPECT_EQ(seen, (Entries{Doc(kEnglish, 11) + L" (*.avi)", Doc(kEnglish, 12), L"0", L"film.avi"}));
   EXPECT_EQ(Read(d), Offering(Wide(other), 12, {Name(11), Name(10), Name(13)}));
   {  // The run remembers "All files"; Cancel changes nothing.
-    WatchFor watch(Doc(1, 1), [&](HWND w) { seen = {std::to_wstring(SendDlgItemMessageW(w, cmb1, CB_GETCURSEL, 0, 0))}, PostMessageW(w, WM_COMMAND, IDCANCEL, 0); });
+    WatchFor watch(Doc(kEnglish, 1), [&](HWND w) { seen = {std::to_wstring(SendDlgItemMessageW(w, cmb1, CB_GETCURSEL, 0, 0))}, PostMessageW(w, WM_COMMAND, IDCANCEL, 0); });
     Press(d, kOpenButton);
   }
   EXPECT_EQ(std::pair(seen, Read(d).file), std::pair(Entries{L"1"}, Wide(other)));

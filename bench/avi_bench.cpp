@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
       gDir = a.substr(6);
   }
   TempDir temp;
-  if (gDir.empty()) gDir = temp.Path().string();
+  if (gDir.empty()) gDir = temp.File(".");
 
   const std::string small = MakeClean("clean-1MiB.avi", std::int64_t{1} << 20);
   const std::string big = MakeClean("clean-5GiB.avi", std::int64_t{5} << 30);

@@ -25,8 +25,6 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
-// ---------------------------------------------------------------- files
-
 class TempDir {
  public:
   TempDir() { std::filesystem::create_directories(path_); }
@@ -37,7 +35,6 @@ class TempDir {
     std::filesystem::remove_all(path_, ec);
   }
   std::string File(const std::string& name) const { return (path_ / name).string(); }
-  const std::filesystem::path& Path() const { return path_; }
 
  private:
   static inline int made_ = 0;
@@ -74,12 +71,8 @@ inline std::vector<std::vector<std::string>> ReadmeTable(const std::string& head
 
 namespace riff {
 
-inline void Put32(Bytes& b, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-inline void Set32(Bytes& b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
-}
+inline void Put32(Bytes& b, std::uint32_t v) { b.resize(b.size() + 4), FourCCToBytes(v, &b[b.size() - 4]); }
+inline void Set32(Bytes& b, std::size_t at, std::uint32_t v) { FourCCToBytes(v, &b.at(at + 3) - 3); }
 // Codes shorter than four characters are padded with blanks.
 inline FourCC FCC(const std::string& code) { return FourCCFromBytes(reinterpret_cast<const std::uint8_t*>((code + "    ").data())); }
 inline std::string Code(FourCC v) { return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
@@ -122,16 +115,12 @@ inline void Emit(const Piece& p, Image& img) {
 }
 inline Image Build(const std::vector<Piece>& pieces) {
   Image img;
-  for (const Piece& p : pieces) Emit(p, img);
-  return img;
+  return Emit(Piece{"", "", "", {}, pieces, {}}, img), img;  // a raw piece holding them all
 }
-
-// ---------------------------------------------------------------- AVI files
 
 inline Bytes Words(std::initializer_list<std::uint32_t> words, std::size_t size) {
   Bytes b;
-  for (std::uint32_t w : words) Put32(b, w);
-  return b.resize(size), b;
+  return std::for_each(words.begin(), words.end(), [&b](std::uint32_t w) { Put32(b, w); }), b.resize(size), b;
 }
 inline Bytes StrhData(const std::string& type, const std::string& handler, std::size_t size = 56) {
   return Words({FCC(type), FCC(handler), 0, 0, 0, 1, 25, 0, 3}, size);
@@ -175,8 +164,6 @@ inline Image MakeAvi(const AviOptions& o = {}) {
 inline Image MakeAvi(const std::string& handler, const std::string& compression) {
   return MakeAvi({.handler = handler, .compression = compression});
 }
-
-// ---------------------------------------------------------------- corpus
 
 // Sound files of every codec and layout, and files damaged as real ones are.
 inline std::vector<std::pair<std::string, Bytes>> Seeds() {

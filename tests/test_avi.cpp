@@ -35,12 +35,12 @@ std::vector<std::string> Walk(const Bytes& bytes, std::int64_t streams = 1, int 
   return seen;
 }
 
-struct WalkCase {
+struct WalkCase {  // scan mode forced from the scanFrom-th header on
   const char* name;
   Image img;
   std::vector<std::string> seen;
   std::int64_t streams = 1;
-  int scanFrom = -1;  // scan mode from the n-th header on
+  int scanFrom = -1;
 };
 
 Bytes Entries(std::initializer_list<std::pair<const char*, std::uint32_t>> entries, std::size_t size) {
@@ -94,8 +94,6 @@ TEST(ChunkWalker, Walks) {
   }
 }
 
-// ---------------------------------------------------------------- the reader
-
 // The video fields' records, the codes, integrity, damaged chunks, audio streams.
 using Found = std::tuple<std::int64_t, std::int64_t, std::string, std::int32_t, std::int32_t, std::int32_t>;
 Found Analyse(const Bytes& bytes, std::int64_t readAhead = TQMRIFFStream::kReadAheadSize) {
@@ -138,8 +136,6 @@ TEST(AviReader, FindsTheVideoStream) {
   };
   for (const auto& [name, bytes, found] : cases) EXPECT_EQ(Analyse(bytes), found) << name;
 }
-
-// ---------------------------------------------------------------- read-ahead
 
 // The walker without read-ahead is the reference: with it, every call gives
 // the same results and leaves the stream at the same place, while the owner
@@ -197,8 +193,6 @@ TEST(ReadAhead, SameWalkInMemoryAndOnDisk) {
     CompareWalks(bytes, seed, open, open);
   }
 }
-
-// ---------------------------------------------------------------- damaged files
 
 // The fuzz targets' checks over the corpus, the kept findings and mutations.
 TEST(Robustness, DamagedFilesOnDisk) {

@@ -33,22 +33,17 @@ std::wstring Bracketed(int language, int n) {  // only A to Z are lowered
   return L"[" + w + L"]";
 }
 
-// ---- reading and driving a dialog, of this process or another
-
+// Reading and driving a dialog, of this process or another.
 std::wstring Text(HWND w) {
   wchar_t text[1024] = {};
   return SendMessageW(w, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text)), text;
 }
 Entries Combo(HWND combo) {
-  Entries entries(SendMessageW(combo, CB_GETCOUNT, 0, 0));
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    wchar_t entry[256] = {};
-    SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry));
-    entries[i] = entry;
-  }
+  Entries entries(SendMessageW(combo, CB_GETCOUNT, 0, 0), std::wstring(256, L'\0'));
+  for (std::size_t i = 0; i < entries.size(); ++i) entries[i].resize(SendMessageW(combo, CB_GETLBTEXT, i, LPARAM(entries[i].data())));
   return entries;
 }
-struct Shown {
+struct Shown {  // the fields, the list and its choice, what is enabled
   std::wstring file, codec;
   Entries entries;
   int selected;

@@ -127,9 +127,10 @@ Json ToJson(const TOutcome& o) {
          {"ok", o.error.empty()},
          {"status", s.FileStatus},
          {"message", Message(s)},
-         {"codec_id", s.CurrentCodec},
-         {"codec", CodecName(s.CurrentCodec)},
-         {"group", CodecGroupName(CodecGroup(s.CurrentCodec))},
+         // A file that could not be analysed has no codec, not an unknown one.
+         {"codec_id", o.analysed ? s.CurrentCodec : kNoCodec},
+         {"codec", CodecName(o.analysed ? s.CurrentCodec : kNoCodec)},
+         {"group", CodecGroupName(CodecGroup(o.analysed ? s.CurrentCodec : kNoCodec))},
          {"handler", known(FourCCText(s.OriginalHandler))},
          {"compression", known(FourCCText(s.OriginalCompression))},
          {"handler_offset", offset(s.HandlerFieldPos)},

@@ -28,16 +28,12 @@ using Bytes = std::vector<std::uint8_t>;
 class TempDir {
  public:
   TempDir() { std::filesystem::create_directories(path_); }
-  ~TempDir() {
-    std::error_code ec;  // read-only files would stop the removal on Windows
-    for (auto& e : std::filesystem::recursive_directory_iterator(path_, ec))
-      std::filesystem::permissions(e.path(), std::filesystem::perms::owner_write, std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(path_, ec);
-  }
+  ~TempDir() { std::filesystem::remove_all(path_, ec_); }
   std::string File(const std::string& name) const { return (path_ / name).string(); }
 
  private:
   static inline int made_ = 0;
+  std::error_code ec_;
   std::filesystem::path path_ = std::filesystem::temp_directory_path() /
                                 ("tovacrex-test-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
                                  "-" + std::to_string(++made_));
@@ -51,7 +47,6 @@ inline Bytes ReadBytes(const std::string& name) {
   return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-#ifdef TOVACREX_SOURCE_DIR
 // The cells of the rows of the README's table whose header starts with
 // `header`: the documentation states the texts and codes the program holds.
 inline std::vector<std::vector<std::string>> ReadmeTable(const std::string& header) {
@@ -67,7 +62,6 @@ inline std::vector<std::vector<std::string>> ReadmeTable(const std::string& head
   }
   return rows;
 }
-#endif
 
 namespace riff {
 

@@ -106,6 +106,18 @@ TCodecId DetectCodec(FourCC handler, FourCC compression) {
   return kUnknownCodec;
 }
 
+TCodecId DetectCodec(FourCC handler, FourCC compression, bool anyCase) {
+  const TCodecId id = DetectCodec(handler, compression);
+  if (!anyCase || id != kUnknownCodec) return id;
+  FourCC lower = 0;
+  for (int i = 0; i < 32; i += 8) {
+    const auto c = static_cast<std::uint8_t>(handler >> i);
+    lower |= static_cast<FourCC>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c) << i;
+  }
+  if (lower == MakeFourCC("divx") || lower == MakeFourCC("dx50")) return kUnknownCodec;
+  return DetectCodec(lower, compression);
+}
+
 std::span<const TCodecId> OfferedTargets(TCodecId id) {
   if (id > kUnknownCodec) return {};
   const auto& row = kOffered[id];

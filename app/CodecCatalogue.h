@@ -33,6 +33,10 @@ TCodecGroup CodecGroup(TCodecId id);
 const char* CodecGroupName(TCodecGroup group);  // "V1 group" ...
 
 TCodecId DetectCodec(FourCC handler, FourCC compression);
+// With anyCase, a handler that is not recognised as it stands is taken in
+// lower case: "MP43" as "mp43", "Xvid" as "xvid". "divx", "DIVX" and "DX50"
+// name different codecs by their case, so they are never folded.
+TCodecId DetectCodec(FourCC handler, FourCC compression, bool anyCase);
 
 // The targets offered for a recognised codec, in list order (empty for 0, 14).
 std::span<const TCodecId> OfferedTargets(TCodecId id);

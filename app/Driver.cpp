@@ -67,7 +67,7 @@ void Analyse(TAppState& s, const std::string& fileName) {
   s.CompressionFieldPos = FieldPos(reader->VideoFormatPos, reader->VideoFormatSize, 16, reader->FileSize);
   reader.reset();
   stream.reset();
-  s.CurrentCodec = s.OriginalCodec = DetectCodec(s.OriginalHandler, s.OriginalCompression);
+  s.CurrentCodec = s.OriginalCodec = DetectCodec(s.OriginalHandler, s.OriginalCompression, s.AnyCase);
   s.FileStatus = fsOk;
 }
 
@@ -145,7 +145,7 @@ std::optional<TConversionPlan> PlanConversion(const TAppState& s, TCodecId targe
     compressionAfter = pair.Compression;
   }
   // A file that would not be recognised as the target afterwards is not written.
-  if (DetectCodec(pair.Handler, compressionAfter) != target) return std::nullopt;
+  if (DetectCodec(pair.Handler, compressionAfter, s.AnyCase) != target) return std::nullopt;
   return plan;
 }
 

@@ -33,6 +33,9 @@ struct TAppState {
   // analysis, replaced by each conversion. Checked before every write.
   FourCC ExpectedHandler = 0;
   FourCC ExpectedCompression = 0;
+  // Set by the caller: recognise handlers in any letter case (the command
+  // line's --any-case; the Windows program never sets it).
+  bool AnyCase = false;
 };
 
 // One planned write of a conversion.

@@ -37,10 +37,13 @@ TEST(Catalogue, AsTheReadmeStatesIt) {
                                         group.substr(0, group.find(' ')), targets}), rows[id - 1]);
     EXPECT_EQ(DetectCodec(pair.Handler, pair.Compression), id);
   }
-  const std::pair<const char*, const char*> other[] = {{"XVID", ""}, {"DIVX", ""}, {"DX50", "XVID"}, {"DIV3", ""}, {"MP43", ""},
-                                                       {"Xvid", ""}, {"dx50", ""}, {"divx", "XVID"}, {"divx", "dx50"}};
-  const TCodecId found[] = {10, 11, 12, kUnknownCodec, kUnknownCodec, kUnknownCodec, kUnknownCodec, kUnknownCodec, kUnknownCodec};
-  for (int i = 0; i < 9; ++i) EXPECT_EQ(DetectCodec(FCC(other[i].first), FCC(other[i].second)), found[i]) << other[i].first;
+  // Handler, compression: the codec recognised, and with any letter case.
+  const TCodecId U = kUnknownCodec;
+  const std::tuple<const char*, const char*, TCodecId, TCodecId> other[] = {
+      {"XVID", "", 10, 10}, {"DIVX", "", 11, 11}, {"DX50", "XVID", 12, 12}, {"DIV3", "", U, 6}, {"MP43", "", U, 3}, {"Mpg4", "", U, 1},
+      {"3IV2", "", U, 13}, {"Xvid", "", U, 10}, {"dx50", "", U, U}, {"DivX", "DX50", U, U}, {"divx", "XVID", U, U}, {"divx", "dx50", U, U}};
+  for (auto [h, c, exact, anyCase] : other)
+    EXPECT_EQ(std::pair(DetectCodec(FCC(h), FCC(c)), DetectCodec(FCC(h), FCC(c), true)), std::pair(exact, anyCase)) << h;
 }
 
 using Analysis = std::tuple<int, int, std::int64_t, std::int64_t>;  // status, codec, the two fields

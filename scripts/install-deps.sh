@@ -25,6 +25,10 @@ declare -A probe=(
   [libcli11-dev]=/usr/include/CLI/CLI.hpp
   [nlohmann-json3-dev]=/usr/include/nlohmann/json.hpp
   [python3-jsonschema]=/usr/lib/python3/dist-packages/jsonschema/__init__.py
+  [mencoder]=/usr/bin/mencoder
+  [gstreamer1.0-tools]=/usr/bin/gst-launch-1.0
+  [gstreamer1.0-plugins-good]=/usr/lib/x86_64-linux-gnu/gstreamer-1.0/libgstavi.so
+  [gstreamer1.0-libav]=/usr/lib/x86_64-linux-gnu/gstreamer-1.0/libgstlibav.so
 )
 missing=()
 for p in "${!probe[@]}"; do

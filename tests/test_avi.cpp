@@ -204,37 +204,49 @@ TEST(Robustness, DamagedFilesOnDisk) {
 }
 
 #ifndef _WIN32
-// Files that ffmpeg writes, with ffprobe as the judge of what a player sees.
-// TOVACREX_SKIP_FFMPEG=1 skips this, saying so; without ffmpeg it fails.
-TEST(Ffmpeg, FilesAnalysedAndConverted) {
+// Files that ffmpeg, mencoder and GStreamer write, with ffprobe as the judge
+// of what a player sees. TOVACREX_SKIP_FFMPEG=1 skips this, saying so;
+// without the tools it fails.
+TEST(MediaTools, FilesAnalysedAndConverted) {
   auto output = [](const std::string& command) {
     std::string out;
     FILE* p = popen(command.c_str(), "r");
     for (int c; p && (c = std::fgetc(p)) != EOF && c != '\n';) out += static_cast<char>(c);
     return p && pclose(p), out;
   };
-  if (std::system("command -v ffmpeg >/dev/null && command -v ffprobe >/dev/null") != 0) {
-    if (const char* skip = std::getenv("TOVACREX_SKIP_FFMPEG"); skip && std::string(skip) == "1") GTEST_SKIP() << "SKIPPED: no ffmpeg";
-    FAIL() << "ffmpeg and ffprobe are needed (TOVACREX_SKIP_FFMPEG=1 skips this test)";
+  if (std::system("command -v ffmpeg && command -v ffprobe && command -v mencoder && command -v gst-launch-1.0 >/dev/null") != 0) {
+    if (const char* skip = std::getenv("TOVACREX_SKIP_FFMPEG"); skip && std::string(skip) == "1") GTEST_SKIP() << "SKIPPED: no media tools";
+    FAIL() << "ffmpeg, mencoder and gst-launch-1.0 are needed (TOVACREX_SKIP_FFMPEG=1 skips this test)";
   }
   TempDir dir;
-  const std::string file = dir.File("f.avi"), probe = "ffprobe -v error -show_entries stream=codec_tag_string -of csv=p=0 -select_streams v:0 " + file;
-  const std::pair<const char*, TCodecId> cases[] = {
-      {"-c:v mpeg4 -vtag DX50", 12}, {"-c:v mpeg4 -vtag xvid", 10}, {"-c:v msmpeg4 -vtag div3", 6}, {"-c:v msmpeg4v2 -vtag mp42", 2},
-      {"-f lavfi -i sine=duration=1 -c:v mpeg4 -vtag XVID -c:a pcm_s16le", 10},
-      {"-f lavfi -i sine=duration=1 -map 1:a -map 0:v -c:v msmpeg4 -vtag div3 -c:a pcm_s16le", 6}};
-  for (auto [args, codec] : cases) {
-    SCOPED_TRACE(args);
-    output("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=64x48:rate=5:duration=1 " + std::string(args) + " " + file);
+  const std::string file = dir.File("f.avi"), in = dir.File("in.avi"), probe = "ffprobe -v error -show_entries stream=codec_tag_string -of csv=p=0 -select_streams v:0 " + file;
+  const std::string ffmpeg = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=64x48:rate=5:duration=1 ", U = std::to_string(kUnknownCodec);
+  const std::string video = "videotestsrc num-buffers=5 ! video/x-raw,width=64,height=48 ! avenc_msmpeg4 ! ", gst = "gst-launch-1.0 -q ";
+  output(ffmpeg + "-c:v msmpeg4 -vtag div3 " + in);
+  // The command that makes the file, the codec found, and found with any letter case.
+  const std::tuple<std::string, TCodecId, TCodecId> cases[] = {
+      {ffmpeg + "-c:v mpeg4 -vtag DX50", 12, 12}, {ffmpeg + "-c:v mpeg4 -vtag xvid", 10, 10},
+      {ffmpeg + "-c:v msmpeg4 -vtag div3", 6, 6}, {ffmpeg + "-c:v msmpeg4v2 -vtag mp42", 2, 2},
+      {ffmpeg + "-f lavfi -i sine=duration=1 -c:v mpeg4 -vtag XVID -c:a pcm_s16le", 10, 10},
+      {ffmpeg + "-f lavfi -i sine=duration=1 -map 1:a -map 0:v -c:v msmpeg4 -vtag div3 -c:a pcm_s16le", 6, 6},
+      {"mencoder -really-quiet " + in + " -ovc copy -ffourcc DIV3 -o", kUnknownCodec, 6},
+      {"mencoder -really-quiet " + in + " -ovc lavc -lavcopts vcodec=msmpeg4v2 -o", kUnknownCodec, 2},
+      {gst + video + "avimux ! filesink location=", kUnknownCodec, 3},
+      {gst + "audiotestsrc num-buffers=5 ! audioconvert ! avimux name=m ! filesink location=" + file + " " + video + "m.", kUnknownCodec, 3}};
+  for (auto [make, exact, anyCase] : cases) {
+    SCOPED_TRACE(make);
+    std::filesystem::remove(file);
+    output(make + (make.back() == '.' ? "" : make.back() == '=' ? file : " " + file) + " >/dev/null 2>&1");
     const Bytes original = ReadBytes(file);
-    TAppState s;
-    ProcessFile(s, file, kNoCodec);
-    ASSERT_EQ(std::pair(s.FileStatus, s.CurrentCodec), (std::pair<std::uint8_t, TCodecId>(fsOk, codec)));
+    TAppState s, folded;
+    folded.AnyCase = true;
+    ProcessFile(s, file, kNoCodec), ProcessFile(folded, file, kNoCodec);
+    ASSERT_EQ((std::tuple{s.FileStatus, s.CurrentCodec, folded.CurrentCodec}), (std::tuple<std::uint8_t, TCodecId, TCodecId>(fsOk, exact, anyCase)));
     EXPECT_EQ(std::pair(Code(FourCCFromBytes(&original[s.CompressionFieldPos])), FourCCFromBytes(&original[s.HandlerFieldPos - 4])),
               std::pair(output(probe), FCC("vids")));
-    EXPECT_EQ(fuzzcheck::CheckDriver(file, original), "");
-    ProcessFile(s, file, OfferedTargets(codec)[0]);
-    EXPECT_EQ(output(probe), Code(TargetFourCCs(OfferedTargets(codec)[0]).Compression));
+    EXPECT_EQ(fuzzcheck::CheckDriver(file, original, true), "");
+    ProcessFile(folded, file, OfferedTargets(anyCase)[0]);
+    EXPECT_EQ(output(probe), Code(TargetFourCCs(OfferedTargets(anyCase)[0]).Compression));
   }
 }
 #endif

@@ -76,10 +76,11 @@ inline std::string CheckReader(const std::string& path, const Bytes& data, std::
 // what it reports; each offered conversion writes those fields only, the
 // next analysis reads it as the target, and converting back restores every
 // byte, also after a chain through every target.
-inline std::string CheckDriver(const std::string& path, const Bytes& data) {
+inline std::string CheckDriver(const std::string& path, const Bytes& data, bool anyCase = false) {
   std::int32_t integrity = 0;
   if (std::string e = CheckReader(path, data, &integrity); !e.empty()) return "reader: " + e;
   TAppState s;
+  s.AnyCase = anyCase;
   ProcessFile(s, path, kNoCodec);
   FUZZ_CHECK(ReadBytes(path) == data, "the analysis changed the file");
   if (s.FileStatus != fsOk) return s.FileStatus == fsNotAvi ? "" : "analysis status " + std::to_string(s.FileStatus);
@@ -100,6 +101,7 @@ inline std::string CheckDriver(const std::string& path, const Bytes& data) {
     if (s.FileStatus != fsOk || target == analysed.OriginalCodec || integrity == -1) return {};
     // A resynchronised walk looks at data bytes, the fields among them.
     TAppState fresh;
+    fresh.AnyCase = anyCase;
     ProcessFile(fresh, path, kNoCodec);
     FUZZ_CHECK(std::tie(fresh.CurrentCodec, fresh.HandlerFieldPos, fresh.CompressionFieldPos) ==
                    std::tie(target, s.HandlerFieldPos, s.CompressionFieldPos), "the converted file does not read as codec" + to);

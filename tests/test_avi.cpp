@@ -214,7 +214,7 @@ TEST(MediaTools, FilesAnalysedAndConverted) {
     for (int c; p && (c = std::fgetc(p)) != EOF && c != '\n';) out += static_cast<char>(c);
     return p && pclose(p), out;
   };
-  if (std::system("command -v ffmpeg && command -v ffprobe && command -v mencoder && command -v gst-launch-1.0 >/dev/null") != 0) {
+  if (std::system("(command -v ffmpeg && command -v ffprobe && command -v mencoder && command -v gst-launch-1.0) >/dev/null") != 0) {
     if (const char* skip = std::getenv("TOVACREX_SKIP_FFMPEG"); skip && std::string(skip) == "1") GTEST_SKIP() << "SKIPPED: no media tools";
     FAIL() << "ffmpeg, mencoder and gst-launch-1.0 are needed (TOVACREX_SKIP_FFMPEG=1 skips this test)";
   }

@@ -278,8 +278,13 @@ void TQmAVIFileReader::ReadHeaders() {
     ReadRecord(file, GetNodePos(avih), MainHeader.data(),
                std::min<std::int64_t>(MainHeader.size(), GetNodeSize(avih)));
 
-  for (TNodeIndex strl = FindChildList(hdrl, kLIST, kStrl); strl != kNoNode;
-       strl = FindNextList(strl, kLIST, kStrl)) {
+  // A header list that ended early leaves its stream lists behind it in the
+  // form, where the walk puts them once it has left the header list; they
+  // are read there too, after the header list's own, in file order.
+  std::vector<TNodeIndex> lists;
+  for (TNodeIndex first : {FindChildList(hdrl, kLIST, kStrl), FindNextList(hdrl, kLIST, kStrl)})
+    for (TNodeIndex strl = first; strl != kNoNode; strl = FindNextList(strl, kLIST, kStrl)) lists.push_back(strl);
+  for (const TNodeIndex strl : lists) {
     bool video = false;
     if (const TNodeIndex strh = FindChild(strl, kStrh); strh != kNoNode) {
       std::array<std::uint8_t, 64> record{};
@@ -293,8 +298,9 @@ void TQmAVIFileReader::ReadHeaders() {
         VideoStreamHeaderSize = GetNodeSize(strh);
         CodecFamily = FamilyOf(VideoHandler());
         // The format must come from this same stream, or there is none:
-        // patching one stream's handler and another's format would make
-        // a file that matches no codec.
+        // keeping an earlier video stream's format would make a conversion
+        // patch one stream's handler and another's format, a file that
+        // matches no codec.
         VideoFormat = {};
         VideoFormatPos = 0;
         VideoFormatSize = 0;

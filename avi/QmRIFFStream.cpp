@@ -448,10 +448,11 @@ bool TQMRIFFStream::Descend() {
     }
   }
   DataPos = Position();
-  // A container is judged against the list around it, not its own end.
-  const std::int64_t enclosingEnd = ListEnd;
+  // A container is judged against its own end, which it sets first, so it
+  // never switches the walk to scanning: its chunks are walked by their
+  // sizes, and a chunk that runs past the list around it is the damage.
   if (IsContainer(ChunkId)) ListEnd = DataPos + ((ChunkSize + 1) & ~std::int64_t{1});
-  if (!Resync && enclosingEnd != 0 && DataPos + ChunkSize > enclosingEnd) Resync = true;
+  if (!Resync && ListEnd != 0 && DataPos + ChunkSize > ListEnd) Resync = true;
   EndOfFile = FileSize() <= DataPos;
   HeaderValid = true;
   Push();

@@ -116,8 +116,10 @@ TEST(AviReader, FindsTheVideoStream) {
   const Image gap = Build({Riff("AVI ", {List("hdrl", {Chunk("avih", 56), Raw(Bytes{1, 2, 3, 4, 5, 6}), Chunk("JUNK", 8),
                                                        Strl("vids", code, code, "v")}),
                                          List("movi", {Chunk("00dc", 10)})})});
-  Image longForm = plain;
+  Image longForm = plain, tinyHdrl = MakeAvi("div3", "DIV3"), hugeStrl = tinyHdrl;
   Set32(longForm.bytes, 4, 0x7FFFFFF0);
+  Set32(tinyHdrl.bytes, 16, 5);
+  Set32(hugeStrl.bytes, static_cast<std::size_t>(hugeStrl.HeaderPos("v.strl") + 4), 0x7FFFFFFF);
   auto v = [&](const Image& i) { return std::pair(i.DataPos("v.strh"), i.DataPos("v.strf")); };
   const std::tuple<const char*, Bytes, Found> cases[] = {
       {"audio first, extra chunks", plain.bytes, {v(plain).first, v(plain).second, "DX50/DX50", 0, 0, 1}},
@@ -125,6 +127,8 @@ TEST(AviReader, FindsTheVideoStream) {
       {"its format or none, never another stream's", noFormat.bytes, {noFormat.DataPos("b"), 0, "xvid/" + Z4, 0, 0, 0}},
       {"cut inside the format", Cut(plain.bytes, v(plain).second + 20), {v(plain).first, v(plain).second, "DX50/DX50", -2, 1, 1}},
       {"cut inside a header", Cut(plain.bytes, plain.HeaderPos("v.strh") + 5), {0, 0, Z4 + "/" + Z4, -2, 0, 1}},
+      {"header list of 5 bytes: its stream lists are read behind it", tinyHdrl.bytes, {v(tinyHdrl).first, v(tinyHdrl).second, "div3/DIV3", -1, 3, 0}},
+      {"a stream list of 0x7FFFFFFF bytes is walked by sizes", hugeStrl.bytes, {v(hugeStrl).first, v(hugeStrl).second, "div3/DIV3", 0, 0, 0}},
       {"form longer than the file", longForm.bytes, {v(plain).first, v(plain).second, "DX50/DX50", -2, 0, 1}},
       {"a gap: the chunk before it is damaged", gap.bytes, {v(gap).first, v(gap).second, code + "/" + code, -1, 1, 0}},
       {"legacy index instead of movi",

@@ -17,6 +17,14 @@ constexpr FourCC kVids = MakeFourCC("vids");
 constexpr FourCC kAuds = MakeFourCC("auds");
 
 constexpr std::size_t kPageNodes = 512;
+// The tree keeps only what the header read and the integrity check look up:
+// top-level chunks, header and stream lists, and the records in them. Padding, data and other lists are
+// walked past without a node, so memory does not grow with them; and a
+// header area that still needs more nodes, or lists nested deeper, than any
+// real file is read as if it ended there.
+constexpr TNodeIndex kSkipped = kNoNode - 1;  // a list without a node: its chunks get none either
+constexpr TNodeIndex kMaxNodes = TNodeIndex{1} << 19;
+constexpr std::uint32_t kMaxDepth = 1 << 16;
 constexpr std::size_t kPageTableStep = 512;
 
 std::uint8_t FamilyOf(FourCC handler) {
@@ -178,6 +186,29 @@ std::int32_t TQmAVIFileReader::Scan(std::uint8_t scanMode) {
   std::vector<TNodeIndex> parents;
   parents.reserve(512);
   FileSize = file.GetSize();
+  DamagedCount = 0;
+
+  // The chunk walked last, kept or not: after a resynchronisation, a chunk
+  // that does not end where the next one begins is where the damage lies.
+  struct {
+    FourCC id;
+    std::int64_t dataPos, size;
+    TNodeIndex node;
+    bool damaged;
+  } last{cs.ChunkId, cs.DataPos, cs.ChunkSize, 0, false};
+  auto markLast = [&] {
+    if (last.damaged) return;
+    last.damaged = true;
+    ++DamagedCount;
+    SetNodeFlags(last.node, GetNodeFlags(last.node) | nfDamaged);
+  };
+  // A node only for what the header read or the integrity check look up
+  // (top-level chunks), under a parent that has one.
+  auto addChunk = [&](TNodeIndex under, bool kept) {
+    const TNodeIndex node = (kept || under == kNoNode) && under != kSkipped ? AddNode(under, cs.ChunkId, cs.FormType, cs.DataPos, cs.ChunkSize) : kNoNode;
+    last = {cs.ChunkId, cs.DataPos, cs.ChunkSize, node, false};
+    return node;
+  };
 
   // Leaving the chunk the walk ends in only moves the position; in scan mode
   // it would scan the data behind it, possibly to the end of a huge file.
@@ -198,7 +229,7 @@ std::int32_t TQmAVIFileReader::Scan(std::uint8_t scanMode) {
     while (parents.size() + (parent != kNoNode ? 1 : 0) > cs.Depth) popParent();
   };
 
-  while (!cs.EndOfFile) {
+  while (!cs.EndOfFile && NodeCount < kMaxNodes && cs.Depth < kMaxDepth) {
     if (cs.EndOfChunk) {
       cs.Ascend();
       popParent();
@@ -209,29 +240,26 @@ std::int32_t TQmAVIFileReader::Scan(std::uint8_t scanMode) {
 
     if (cs.Resync) {
       if (HeadersRead) break;
-      // After a resynchronisation, a chunk that does not end where the next
-      // one begins is where the damage lies.
-      TChunkNode& last = *MutableNode(NodeCount - 1);
       const std::int64_t headerPos = cs.DataPos - 8;
-      if (!IsContainer(last.Id) && !IsContainer(cs.ChunkId) &&
-          headerPos - last.DataPos != ((last.Size + 1) & ~std::int64_t{1}))
-        last.Flags |= nfDamaged;
+      if (!IsContainer(last.id) && !IsContainer(cs.ChunkId) && headerPos - last.dataPos != ((last.size + 1) & ~std::int64_t{1}))
+        markLast();
     }
 
     const FourCC id = cs.ChunkId;
     if (id == kRIFF || id == kLIST || id == kIdx1) {
       if (id == kRIFF) {
-        parent = AddNode(kNoNode, id, cs.FormType, cs.DataPos, cs.ChunkSize);
+        parent = addChunk(kNoNode, true);
       } else if (id == kIdx1) {
         // The legacy index belongs to the form; it is the last top-level node
         // whichever form that is. The current parent stays: chunks after an
         // index nested in a list still belong to that list.
-        AddNode(lastTopLevel_, id, 0, cs.DataPos, cs.ChunkSize);
+        addChunk(lastTopLevel_, true);
         cs.Ascend();
         followDepth();
       } else {
         parents.push_back(parent);
-        parent = AddNode(parent, id, cs.FormType, cs.DataPos, cs.ChunkSize);
+        const TNodeIndex list = addChunk(parent, cs.FormType == kHdrl || cs.FormType == kStrl || cs.FormType == kMovi);
+        parent = list == kNoNode ? kSkipped : list;
       }
       if (cs.ChunkId == kLIST && cs.FormType == kMovi) {
         ReadHeaders();
@@ -245,10 +273,9 @@ std::int32_t TQmAVIFileReader::Scan(std::uint8_t scanMode) {
       continue;
     }
 
-    const TNodeIndex node = AddNode(parent, id, 0, cs.DataPos, cs.ChunkSize);
+    addChunk(parent, id == kAvih || id == kStrh || id == kStrf);
     if (!HeadersRead && id == kStrh) ++cs.StreamCount;
-    const TChunkNode& n = Node(node);
-    if (n.Size > FileSize || n.DataPos + n.Size > FileSize) SetNodeFlags(node, n.Flags | nfDamaged);
+    if (last.size > FileSize || last.dataPos + last.size > FileSize) markLast();
     cs.Ascend();
     followDepth();
   }
@@ -257,9 +284,6 @@ std::int32_t TQmAVIFileReader::Scan(std::uint8_t scanMode) {
   for (TNodeIndex n = FindChild(kNoNode, kRIFF); n != kNoNode; n = GetNextSibling(n))
     if (GetNodePos(n) + GetNodeSize(n) > FileSize && Integrity == 0) Integrity = -2;
   if (cs.Resync) Integrity = -1;
-  DamagedCount = 0;
-  for (TNodeIndex i = 0; i < NodeCount; ++i)
-    if (GetNodeFlags(i) & nfDamaged) ++DamagedCount;
   return 0;
 }
 

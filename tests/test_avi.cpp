@@ -141,6 +141,15 @@ TEST(AviReader, FindsTheVideoStream) {
   for (const auto& [name, bytes, found] : cases) EXPECT_EQ(Analyse(bytes), found) << name;
 }
 
+// Memory does not grow with padding: it keeps no node.
+TEST(AviReader, PaddingKeepsNoNode) {
+  std::vector<Piece> pieces(10000, Chunk("JUNK", 3));
+  pieces.push_back(Strl("vids", "xvid", "XVID", "v"));
+  MemoryStream s(Hdrl(pieces).bytes);
+  TQmAVIFileReader r(&s);
+  EXPECT_EQ((std::tuple{r.Scan(0), r.NodeCount, r.VideoHandler()}), std::tuple(0, 5u, FCC("xvid")));
+}
+
 // The walker without read-ahead is the reference: with it, every call gives
 // the same results and leaves the stream at the same place, while the owner
 // seeks, reads and writes between calls.

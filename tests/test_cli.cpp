@@ -135,7 +135,7 @@ TEST(cli, CollectionsAndUndo) {
   struct File { fs::path name; const riff::Image* image; bool restored; } files[] = {  // in the walk's order
       {m / "B.AVI", &xvid, true}, {m / "a.avi", &xvid, true}, {m / "c.Avi", &cvid, false}, {m / "locked" / "e.avi", &xvid, true},
       {m / "sub.avi", &xvid, true}, {d, &xvid, false}, {m / "notes.txt", &xvid, false}, {clip, &div3, false}};
-  const auto t0 = fs::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 20);
+  const auto t0 = std::chrono::floor<std::chrono::seconds>(fs::file_time_type::clock::now()) - std::chrono::hours(24 * 365 * 20);
   for (const File& f : files) fs::create_directories(f.name.parent_path()), WriteBytes(f.name.string(), f.image->bytes), fs::last_write_time(f.name, t0);
   std::error_code ec;
   fs::create_directory_symlink("..", m / "sub" / "loop", ec);  // never followed

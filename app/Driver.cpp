@@ -88,37 +88,37 @@ bool WriteField(TStream64& stream, std::int64_t pos, FourCC value) {
 bool ApplyPlan(TStream64& stream, const TConversionPlan& plan) {
   if (!FieldHolds(stream, plan.Handler.Position, plan.Handler.Old)) return false;
   if (plan.Compression && !FieldHolds(stream, plan.Compression->Position, plan.Compression->Old)) return false;
-  if (!WriteField(stream, plan.Handler.Position, plan.Handler.New)) {
-    WriteField(stream, plan.Handler.Position, plan.Handler.Old);  // a partial write is undone
-    return false;
+  const bool handler = WriteField(stream, plan.Handler.Position, plan.Handler.New);
+  const bool compression = handler && (!plan.Compression || WriteField(stream, plan.Compression->Position, plan.Compression->New));
+  // Success only once the disk has it: after a failed flush nobody knows
+  // which of the new bytes are there, so the old ones go back as after a
+  // failed write.
+  if (handler && compression && stream.Flush()) return true;
+  if (handler && plan.Compression) WriteField(stream, plan.Compression->Position, plan.Compression->Old);
+  WriteField(stream, plan.Handler.Position, plan.Handler.Old);  // a partial write is undone
+  stream.Flush();
+  return false;
+}
+
+bool WritePlan(const std::string& fileName, const TConversionPlan& plan) {
+  std::optional<std::uint32_t> attrs = os::GetAttributes(fileName);
+  if (attrs) os::SetAttributes(fileName, *attrs & ~os::kAttrReadOnly);
+  bool written = false;
+  try {
+    TFileStream64 stream(fileName, kModePatch);
+    written = ApplyPlan(stream, plan);
+  } catch (...) {
+    written = false;
   }
-  if (plan.Compression && !WriteField(stream, plan.Compression->Position, plan.Compression->New)) {
-    WriteField(stream, plan.Compression->Position, plan.Compression->Old);
-    WriteField(stream, plan.Handler.Position, plan.Handler.Old);
-    return false;
-  }
-  return true;
+  if (attrs) os::SetAttributes(fileName, *attrs);
+  return written;
 }
 
 namespace {
 
 void Convert(TAppState& s, const std::string& fileName, TCodecId target) {
   std::optional<TConversionPlan> plan = PlanConversion(s, target);
-  if (!plan) {
-    s.FileStatus = fsCannotWrite;
-    return;
-  }
-  std::optional<std::uint32_t> attrs = os::GetAttributes(fileName);
-  if (attrs) os::SetAttributes(fileName, *attrs & ~os::kAttrReadOnly);
-  bool written = false;
-  try {
-    TFileStream64 stream(fileName, kModePatch);
-    written = ApplyPlan(stream, *plan);
-  } catch (...) {
-    written = false;
-  }
-  if (attrs) os::SetAttributes(fileName, *attrs);
-  if (!written) {
+  if (!plan || !WritePlan(fileName, *plan)) {
     s.FileStatus = fsCannotWrite;
     return;
   }

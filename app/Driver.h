@@ -55,9 +55,13 @@ struct TConversionPlan {
 std::optional<TConversionPlan> PlanConversion(const TAppState& state, TCodecId target);
 
 class TStream64;
-// Checks that both fields still hold their old values, then writes them; on
-// any failure puts back what it wrote and returns false.
+// Checks that both fields still hold their old values, writes the new ones
+// and flushes them to the disk; on any failure, the flush's included, puts
+// back what it wrote and returns false.
 bool ApplyPlan(TStream64& stream, const TConversionPlan& plan);
+// ApplyPlan on the named file, also when it is read-only; its attributes end
+// as they were. The plan's positions must come from an analysis of the file.
+bool WritePlan(const std::string& fileName, const TConversionPlan& plan);
 
 bool CanOpenFile(const std::string& fileName);
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 using FourCC = std::uint32_t;
@@ -41,4 +42,23 @@ inline std::string FourCCText(FourCC v) {
     }
   }
   return s;
+}
+
+// The four bytes of a FourCCText text; nothing for any other text, so that a
+// text read from outside stands for exactly one value.
+inline std::optional<FourCC> FourCCFromText(const std::string& text) {
+  auto hex = [](char h) { return h >= '0' && h <= '9' ? h - '0' : h >= 'A' && h <= 'F' ? h - 'A' + 10 : -1; };
+  FourCC v = 0;
+  std::size_t at = 0;
+  for (int i = 0; i < 4 && at < text.size(); ++i, ++at) {
+    int c = static_cast<unsigned char>(text[at]);
+    if (c == '\\') {
+      if (at + 3 >= text.size() || text[at + 1] != 'x' || hex(text[at + 2]) < 0 || hex(text[at + 3]) < 0) return std::nullopt;
+      c = hex(text[at + 2]) * 16 + hex(text[at + 3]);
+      at += 3;
+    }
+    v |= static_cast<FourCC>(c) << (8 * i);
+  }
+  if (FourCCText(v) != text) return std::nullopt;  // short, long, or not written as FourCCText writes it
+  return v;
 }

@@ -52,6 +52,8 @@ std::int64_t THandleStream64::Seek(std::int64_t offset, std::uint16_t origin) {
   return os::SeekFile(Handle, offset, origin);
 }
 
+bool THandleStream64::Flush() { return os::FlushFile(Handle); }
+
 namespace {
 std::int32_t OpenByMode(const std::string& fileName, std::uint16_t mode) {
   if (mode == fmCreate)

@@ -49,6 +49,9 @@ class TStream64 {
   virtual std::int64_t Read(void* buffer, std::int64_t count) = 0;
   virtual std::int64_t Write(const void* buffer, std::int64_t count) = 0;
   virtual std::int64_t Seek(std::int64_t offset, std::uint16_t origin) = 0;
+  // Puts what was written on the disk; false when that failed. A stream
+  // without a file has nothing to put there.
+  virtual bool Flush() { return true; }
 
   std::int64_t GetPosition();
   void SetPosition(std::int64_t position);
@@ -69,6 +72,7 @@ class THandleStream64 : public TStream64 {
   std::int64_t Read(void* buffer, std::int64_t count) override;
   std::int64_t Write(const void* buffer, std::int64_t count) override;
   std::int64_t Seek(std::int64_t offset, std::uint16_t origin) override;
+  bool Flush() override;
 
   std::int32_t Handle;  // negative: no valid handle
 };

@@ -6,4 +6,5 @@
 #include <vector>
 
 // Exit status: 0 every file succeeded, 1 some file failed, 2 usage error.
-int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// With errIsTerminal a long run shows its progress on err.
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal = false);

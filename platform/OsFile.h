@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace os {
 
@@ -33,6 +34,9 @@ std::uint32_t WriteFile(FileHandle h, const void* buffer, std::uint32_t count);
 // New absolute position, or -1 when the move failed.
 std::int64_t SeekFile(FileHandle h, std::int64_t offset, std::uint16_t origin);
 bool SetEndOfFile(FileHandle h);
+// Writes what the system still holds of the file to the disk; false when it
+// could not, and what reached the disk is then unknown.
+bool FlushFile(FileHandle h);
 bool CloseFile(FileHandle h);
 
 // Nothing when the attributes cannot be read.
@@ -42,6 +46,39 @@ bool SetAttributes(const std::string& name, std::uint32_t attributes);
 // The plain open-and-close test: the file exists and can be opened for
 // reading while others may read and write it.
 bool CanOpenForReading(const std::string& name);
+
+// The modification time in the platform's own units (POSIX nanoseconds,
+// Windows 100-nanosecond ticks), to be set back as it was read. Setting it
+// leaves the access time alone.
+std::optional<std::int64_t> GetModifiedTime(const std::string& name);
+bool SetModifiedTime(const std::string& name, std::int64_t time);
+
+enum class EntryKind { File, Folder, Other };
+struct DirEntry {
+  std::string name;
+  // File: a regular file, or a symbolic link that does not lead to a folder
+  // (a dangling link counts as a file, so that it is reported, not lost).
+  // Folder: a real folder; links to folders are Other and never followed.
+  EntryKind kind;
+};
+// Identity of a folder, to see when a walk comes back to one it is inside.
+struct FolderId {
+  std::uint64_t device = 0, node = 0;
+  bool operator==(const FolderId&) const = default;
+};
+struct Listing {
+  std::vector<DirEntry> entries;  // in no particular order
+  std::optional<FolderId> id;     // nothing where the system gives none
+  std::string error;              // empty: the folder was read to its end
+};
+Listing ListFolder(const std::string& name);
+bool IsFolder(const std::string& name);  // following links
+inline constexpr char kPathSeparator =
+#ifdef _WIN32
+    '\\';
+#else
+    '/';
+#endif
 
 // Which implementation this build uses ("Win32" or "POSIX").
 const char* PlatformName();

@@ -1,6 +1,8 @@
 #include "OsFile.h"
 
 #include <cerrno>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,6 +65,8 @@ bool SetEndOfFile(FileHandle h) {
   return pos >= 0 && ::ftruncate(h, pos) == 0;
 }
 
+bool FlushFile(FileHandle h) { return h >= 0 && ::fsync(h) == 0; }
+
 bool CloseFile(FileHandle h) { return h >= 0 && ::close(h) == 0; }
 
 std::optional<std::uint32_t> GetAttributes(const std::string& name) {
@@ -83,6 +87,72 @@ bool SetAttributes(const std::string& name, std::uint32_t attributes) {
     return true;  // already writable: leave the permission bits as they are
   }
   return ::chmod(name.c_str(), mode) == 0;
+}
+
+namespace {
+constexpr std::int64_t kNano = 1000000000;
+}
+
+std::optional<std::int64_t> GetModifiedTime(const std::string& name) {
+  struct stat st {};
+  if (::stat(name.c_str(), &st) != 0) return std::nullopt;
+  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * kNano + st.st_mtim.tv_nsec;
+}
+
+bool SetModifiedTime(const std::string& name, std::int64_t time) {
+  std::int64_t seconds = time / kNano, nanos = time % kNano;
+  if (nanos < 0) nanos += kNano, --seconds;  // before 1970
+  timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), static_cast<long>(nanos)}};
+  return ::utimensat(AT_FDCWD, name.c_str(), times, 0) == 0;
+}
+
+namespace {
+// What an entry is, asking the system only when the listing does not say.
+EntryKind KindOf(int folder, const dirent& e) {
+  struct stat st {};
+  switch (e.d_type) {
+    case DT_REG: return EntryKind::File;
+    case DT_DIR: return EntryKind::Folder;
+    case DT_LNK: break;
+    case DT_UNKNOWN:
+      if (::fstatat(folder, e.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return EntryKind::File;  // gone: reported later
+      if (S_ISDIR(st.st_mode)) return EntryKind::Folder;
+      if (S_ISREG(st.st_mode)) return EntryKind::File;
+      if (!S_ISLNK(st.st_mode)) return EntryKind::Other;
+      break;
+    default: return EntryKind::Other;  // devices, pipes and sockets are no AVI files
+  }
+  if (::fstatat(folder, e.d_name, &st, 0) != 0) return EntryKind::File;  // dangling
+  return S_ISREG(st.st_mode) ? EntryKind::File : EntryKind::Other;
+}
+}  // namespace
+
+Listing ListFolder(const std::string& name) {
+  Listing r;
+  DIR* d = ::opendir(name.c_str());
+  if (!d) {
+    r.error = std::strerror(errno);
+    return r;
+  }
+  struct stat st {};
+  if (::fstat(::dirfd(d), &st) == 0) r.id = FolderId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  for (;;) {
+    errno = 0;
+    const dirent* e = ::readdir(d);
+    if (!e) {
+      if (errno != 0) r.error = std::strerror(errno);
+      break;
+    }
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    r.entries.push_back({e->d_name, KindOf(::dirfd(d), *e)});
+  }
+  ::closedir(d);
+  return r;
+}
+
+bool IsFolder(const std::string& name) {
+  struct stat st {};
+  return ::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 const char* PlatformName() { return "POSIX"; }

@@ -54,6 +54,8 @@ std::int64_t SeekFile(FileHandle h, std::int64_t offset, std::uint16_t origin) {
 
 bool SetEndOfFile(FileHandle h) { return h >= 0 && ::SetEndOfFile(ToWin(h)); }
 
+bool FlushFile(FileHandle h) { return h >= 0 && ::FlushFileBuffers(ToWin(h)); }
+
 bool CloseFile(FileHandle h) { return h >= 0 && ::CloseHandle(ToWin(h)); }
 
 std::optional<std::uint32_t> GetAttributes(const std::string& name) {
@@ -64,6 +66,64 @@ std::optional<std::uint32_t> GetAttributes(const std::string& name) {
 
 bool SetAttributes(const std::string& name, std::uint32_t attributes) {
   return ::SetFileAttributesA(name.c_str(), attributes) != 0;
+}
+
+std::optional<std::int64_t> GetModifiedTime(const std::string& name) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                   data.ftLastWriteTime.dwLowDateTime);
+}
+
+bool SetModifiedTime(const std::string& name, std::int64_t time) {
+  HANDLE h = ::CreateFileA(name.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const auto t = static_cast<std::uint64_t>(time);
+  FILETIME written{static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
+  const bool ok = ::SetFileTime(h, nullptr, nullptr, &written);  // null: creation and access times stay
+  ::CloseHandle(h);
+  return ok;
+}
+
+namespace {
+std::string ErrorText(DWORD code) {
+  char text[256];
+  DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                             sizeof text, nullptr);
+  while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.')) --n;
+  return n ? std::string(text, n) : "Windows error " + std::to_string(code);
+}
+}  // namespace
+
+// Links and junctions to folders are reparse points and are not followed, so
+// a walk cannot come back to a folder it is in: no identity is needed.
+Listing ListFolder(const std::string& name) {
+  Listing r;
+  const bool separated = !name.empty() && (name.back() == '\\' || name.back() == '/' || name.back() == ':');
+  WIN32_FIND_DATAA found;
+  HANDLE h = ::FindFirstFileA((name + (separated ? "*" : "\\*")).c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND) r.error = ErrorText(error);  // not found: an empty drive
+    return r;
+  }
+  do {
+    const std::string entry = found.cFileName;
+    if (entry == "." || entry == "..") continue;
+    const DWORD a = found.dwFileAttributes;
+    const bool folder = a & FILE_ATTRIBUTE_DIRECTORY;
+    r.entries.push_back({entry, !folder ? EntryKind::File : a & FILE_ATTRIBUTE_REPARSE_POINT ? EntryKind::Other : EntryKind::Folder});
+  } while (::FindNextFileA(h, &found));
+  const DWORD error = ::GetLastError();
+  if (error != ERROR_NO_MORE_FILES) r.error = ErrorText(error);
+  ::FindClose(h);
+  return r;
+}
+
+bool IsFolder(const std::string& name) {
+  const DWORD a = ::GetFileAttributesA(name.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 const char* PlatformName() { return "Win32"; }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -14,6 +15,8 @@
 namespace {
 
 using nlohmann::json;
+
+const std::string kProgram = "tovacrex-cli";
 
 struct Output { int status; std::string out, err; };
 
@@ -119,6 +122,81 @@ TEST(cli, JsonMembersForEachKindOfFile) {
   EXPECT_EQ(Call({"info", a}).out, a + ": Unknown codec (handler \"x\\x00\\x00\\x00\" at 0x" + hex(h) +
                                        ", compression \"\\x5Cab\\x7F\" at 0x" + hex(c) + ")\n");
 }
+
+// Folders with -r, the summary, and a convert record undone: files edited
+// since, forged offsets and bad records are refused; the rest come back byte
+// for byte, also a pair no codec of the catalogue writes ("XVID", "DX50").
+TEST(cli, CollectionsAndUndo) {
+  namespace fs = std::filesystem;
+  TempDir dir;
+  const fs::path m = dir.File("m");
+  const riff::Image xvid = riff::MakeAvi("XVID", "DX50"), div3 = riff::MakeAvi("div3", "DIV3"), cvid = riff::MakeAvi("cvid", "cvid");
+  const std::string clip = dir.File("clip.divx"), d = (m / "sub" / "d.avi").string(), rec = dir.File("rec.json"), bad = dir.File("bad.json");
+  struct File { fs::path name; const riff::Image* image; bool restored; } files[] = {  // in the walk's order
+      {m / "B.AVI", &xvid, true}, {m / "a.avi", &xvid, true}, {m / "c.Avi", &cvid, false}, {m / "locked" / "e.avi", &xvid, true},
+      {m / "sub.avi", &xvid, true}, {d, &xvid, false}, {m / "notes.txt", &xvid, false}, {clip, &div3, false}};
+  const auto t0 = std::chrono::floor<std::chrono::seconds>(fs::file_time_type::clock::now()) - std::chrono::hours(24 * 365 * 20);
+  for (const File& f : files) fs::create_directories(f.name.parent_path()), WriteBytes(f.name.string(), f.image->bytes), fs::last_write_time(f.name, t0);
+  std::error_code ec;
+  fs::create_directory_symlink("..", m / "sub" / "loop", ec);  // never followed
+  fs::permissions(m / "locked", fs::perms::none);
+  std::vector<std::string> walked, failed;
+  if (std::ifstream((m / "locked" / "e.avi").string()).good()) std::puts("SKIPPED the unreadable folder: permissions do not stop this user");
+  else failed.push_back(kProgram + ": " + (m / "locked").string() + ": cannot read the folder: " + std::strerror(EACCES));
+  auto inWalk = [&](const File& f) { return f.name.extension() != ".txt" && (failed.empty() || f.name.parent_path().filename() != "locked"); };
+  for (const File& f : files) if (inWalk(f)) walked.push_back(f.name.string());
+  auto names = [](const json& list) { std::vector<std::string> n; for (const json& o : list) n.push_back(o["file"]); return n; };
+  auto errLines = [](const Output& r) { std::vector<std::string> l; std::istringstream in(r.err); for (std::string s; std::getline(in, s);) l.push_back(s); return l; };
+  auto last = [&](const Output& r) { const auto l = errLines(r); return l.empty() ? "(none)" : l.back(); };
+  auto summary = [&](std::size_t k, const std::string& rest) { return std::to_string(walked.size()) + " files: " + std::to_string(walked.size() - k) + rest; };
+  Output r = Call({"info", "-r", "--json", m.string(), clip});
+  EXPECT_EQ(std::pair(r.status, names(Parsed(r))), std::pair(failed.empty() ? 0 : 1, walked));
+  EXPECT_EQ(errLines(r), failed);
+  EXPECT_EQ(last(Call({"info", "-r", m.string(), clip})), summary(1, " recognised, 1 unknown codec"));
+  r = Call({"info", m.string()});
+  EXPECT_EQ(std::tuple(r.status, r.out, r.err), std::tuple(1, std::string(), kProgram + ": " + m.string() + ": is a folder; -r takes the AVI files below it\n"));
+  r = Call({"convert", "-r", "--json", "--preserve-mtime", "--to", "DivX 4", m.string(), clip});
+  std::ofstream(rec) << r.out;
+  EXPECT_EQ(last(Call({"convert", "-r", "--to", "divx 4", m.string(), clip})), summary(2, " already DivX 4, 2 failed"));
+  // A dry run (nothing written, or the undo below would find the old codes), a file
+  // edited since, a forged offset, a bad record; then the undo.
+  json forged = json::array({Parsed(r)[1]});
+  forged[0]["writes"][1] = {{"offset", 8}, {"old", "XXXX"}, {"new", "AVI "}};  // the form type is there, no field
+  std::ofstream(dir.File("forged.json")) << forged;
+  std::ofstream(bad) << "{";
+  WriteBytes(d, cvid.bytes), fs::last_write_time(d, t0);
+  EXPECT_EQ(Call({"undo", "--dry-run", rec}).status, 1);
+  EXPECT_EQ(fs::last_write_time(m / "a.avi"), t0);
+  r = Call({"undo", "--json", "--preserve-mtime", bad, dir.File("forged.json"), rec});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(errLines(r).at(0), kProgram + ": " + bad + ": not JSON (at byte 2), so not a convert record");
+  std::vector<std::pair<std::string, bool>> undone, expected{{(m / "a.avi").string(), false}};
+  for (const json& o : Parsed(r)) undone.emplace_back(o["file"], o["written"]);
+  for (const File& f : files) if (inWalk(f) && f.image == &xvid) expected.emplace_back(f.name.string(), f.restored);
+  EXPECT_EQ(undone, expected);
+  fs::permissions(m / "locked", fs::perms::owner_all);
+  for (const File& f : files) {
+    SCOPED_TRACE(f.name.string());
+    EXPECT_EQ(ReadBytes(f.name.string()), f.name == d ? cvid.bytes : f.image->bytes);
+    EXPECT_EQ(fs::last_write_time(f.name), t0);
+  }
+}
+
+#ifndef _WIN32
+// The program itself, with stderr a file, in a run of more than a second (its
+// record arrives late): the summary and nothing else, no progress line.
+TEST(cli, NoProgressWhenStderrIsNoTerminal) {
+  TempDir dir;
+  for (const char* name : {"a.avi", "b.avi"}) WriteBytes(dir.File(name), riff::MakeAvi("xvid", "XVID").bytes);
+  std::ofstream(dir.File("rec.json")) << Call({"convert", "--json", "--to", "3ivx", dir.File("a.avi"), dir.File("b.avi")}).out;
+  const std::string run = "(sleep 1.3; cat '" + dir.File("rec.json") + "') | '" TOVACREX_CLI_EXE "' undo - >/dev/null 2>'" + dir.File("err") + "'";
+  const auto t0 = std::filesystem::last_write_time(dir.File("a.avi")) - std::chrono::hours(1);
+  std::filesystem::last_write_time(dir.File("a.avi"), t0);
+  ASSERT_EQ(std::system(run.c_str()), 0);
+  EXPECT_EQ(ReadBytes(dir.File("err")), riff::Text("2 files: 2 undone\n"));
+  EXPECT_NE(std::filesystem::last_write_time(dir.File("a.avi")), t0);  // without --preserve-mtime
+}
+#endif
 
 TEST(cli, ArgumentsHelpAndVersion) {
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{

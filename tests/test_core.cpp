@@ -81,15 +81,16 @@ TEST(Driver, FieldsCountOnlyInsideTheirRecordsAndTheFile) {
 }
 
 // A stream whose n-th write stores only `partial` bytes and reports none,
-// and whose seeks fail after the first write when asked.
+// whose seeks fail after the first write when asked, and whose flushes fail when asked.
 struct FailingStream : MemoryStream {
-  FailingStream(Bytes b, int failWrite, std::int64_t partial, bool failSeeks)
-      : MemoryStream(std::move(b)), failWrite(failWrite), partial(partial), failSeeks(failSeeks) {}
+  FailingStream(Bytes b, int failWrite, std::int64_t partial, bool failSeeks, bool failFlush)
+      : MemoryStream(std::move(b)), failWrite(failWrite), partial(partial), failSeeks(failSeeks), failFlush(failFlush) {}
+  bool Flush() override { return !failFlush; }
   std::int64_t Write(const void* p, std::int64_t n) override { return ++count == failWrite ? MemoryStream::Write(p, partial) * 0 : MemoryStream::Write(p, n); }
   std::int64_t Seek(std::int64_t o, std::uint16_t r) override { return failSeeks && count > 0 ? -1 : MemoryStream::Seek(o, r); }
   int count = 0, failWrite;
   std::int64_t partial;
-  bool failSeeks;
+  bool failSeeks, failFlush;
 };
 
 TEST(Faults, NothingHalfDone) {
@@ -102,8 +103,9 @@ TEST(Faults, NothingHalfDone) {
   const auto both = PlanConversion(analysed, 3);  // writes both fields
   ASSERT_TRUE(both);
   // Failing writes: the file is left as it was, or the failure at least reported.
-  for (auto [failWrite, partial, failSeeks, restored] : {std::tuple(1, 4, false, true), std::tuple(2, 3, false, true), std::tuple(0, 0, true, false)}) {
-    FailingStream s(img.bytes, failWrite, partial, failSeeks);
+  for (auto [failWrite, partial, failSeeks, failFlush, restored] : {std::tuple(1, 4, false, false, true), std::tuple(2, 3, false, false, true),
+                                                                   std::tuple(0, 0, true, false, false), std::tuple(0, 0, false, true, true)}) {
+    FailingStream s(img.bytes, failWrite, partial, failSeeks, failFlush);
     EXPECT_FALSE(ApplyPlan(s, *both));
     EXPECT_EQ(s.Data() == img.bytes, restored) << failWrite;
   }

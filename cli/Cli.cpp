@@ -126,7 +126,7 @@ struct TOutcome {
 };
 
 struct TOptions {
-  bool dryRun = false, preserveMtime = false;
+  bool dryRun = false, preserveMtime = false, anyCase = false;
 };
 
 // What the dialog's Current codec field would show.
@@ -156,6 +156,10 @@ Json ToJson(const TOutcome& o) {
          {"compression_offset", offset(s.CompressionFieldPos)},
          {"targets", TargetNames(s.CurrentCodec)},
          {"error", o.error.empty() ? Json(nullptr) : Json(o.error)}};
+  // Recognised only because the handler's letter case was set aside.
+  if (o.analysed && s.AnyCase && DetectCodec(s.OriginalHandler, s.OriginalCompression) == kUnknownCodec &&
+      DetectCodec(s.OriginalHandler, s.OriginalCompression, true) != kUnknownCodec)
+    j["any_case"] = true;
   if (o.target) {
     j["target"] = CodecName(*o.target);
     j["from"] = CodecName(o.from);
@@ -172,9 +176,10 @@ Json ToJson(const TOutcome& o) {
   return j;
 }
 
-TOutcome Info(const std::string& file) {
+TOutcome Info(const std::string& file, const TOptions& opt) {
   TOutcome o;
   o.file = file;
+  o.state.AnyCase = opt.anyCase;
   ProcessFile(o.state, file, kNoCodec);
   o.analysed = o.state.FileStatus == fsOk;
   if (!o.analysed) o.error = StatusText(o.state.FileStatus);
@@ -205,7 +210,7 @@ void SetTimeBack(TOutcome& o, const std::optional<std::int64_t>& time) {
 }
 
 TOutcome Convert(const std::string& file, TCodecId target, const TOptions& opt) {
-  TOutcome o = Info(file);
+  TOutcome o = Info(file, opt);
   o.target = target;
   TAppState& s = o.state;
   o.from = s.CurrentCodec;
@@ -247,6 +252,7 @@ TOutcome Convert(const std::string& file, TCodecId target, const TOptions& opt) 
   o.action = "converted";
   // Read back: the record must say what the file now holds.
   TAppState check;
+  check.AnyCase = opt.anyCase;
   ProcessFile(check, file, kNoCodec);
   if (check.FileStatus != fsOk || check.CurrentCodec != target) {
     s.FileStatus = check.FileStatus;
@@ -264,7 +270,7 @@ struct TUndoEntry {
 };
 
 TOutcome Undo(const TUndoEntry& u, const TOptions& opt) {
-  TOutcome o = Info(u.file);
+  TOutcome o = Info(u.file, opt);
   TAppState& s = o.state;
   o.from = s.CurrentCodec;
   o.target = kUnknownCodec;
@@ -312,6 +318,7 @@ TOutcome Undo(const TUndoEntry& u, const TOptions& opt) {
   o.written = true;
   o.action = "undone";
   TAppState check;
+  check.AnyCase = opt.anyCase;
   ProcessFile(check, u.file, kNoCodec);
   s.FileStatus = check.FileStatus;
   s.CurrentCodec = check.CurrentCodec;
@@ -561,9 +568,11 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   const std::string jsonHelp = "print one JSON array (schema: docs/cli-json.schema.json)";
   const std::string recursiveHelp = "a folder stands for the files below it named *.avi (any letter case), sorted by path";
   const std::string mtimeHelp = "set each file's modification time back to what it was";
+  const std::string anyCaseHelp = "recognise handlers in any letter case (\"MP43\" as \"mp43\"); divx, DIVX and DX50 stay as they are";
   CLI::App* info = app.add_subcommand("info", "Show each file's codec, its two codes and where they lie");
   info->add_flag("--json", json, jsonHelp);
   info->add_flag("-r,--recursive", recursive, recursiveHelp);
+  info->add_flag("--any-case", opt.anyCase, anyCaseHelp);
   info->add_option("FILE", files, "AVI files, or folders with -r")->required();
   CLI::App* convert = app.add_subcommand("convert", "Convert each file to another codec of its group, in place");
   convert->add_option("--to", codec, "target codec: a name as 'codecs' lists it, any letter case, or its number 1 to 13")
@@ -575,6 +584,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   convert->add_flag("--json", json, jsonHelp);
   convert->add_flag("-r,--recursive", recursive, recursiveHelp);
   convert->add_flag("--preserve-mtime", opt.preserveMtime, mtimeHelp);
+  convert->add_flag("--any-case", opt.anyCase, anyCaseHelp);
   convert->add_option("FILE", files, "AVI files, or folders with -r")->required();
   CLI::App* undo = app.add_subcommand(
       "undo", "Put back what 'convert --json' recorded it wrote, in each file whose fields still hold what it wrote");
@@ -582,6 +592,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   undo->add_flag("--json", json, jsonHelp);
   undo->add_flag("-r,--recursive", recursive, "a folder stands for the records below it named *.json (any letter case), sorted by path");
   undo->add_flag("--preserve-mtime", opt.preserveMtime, mtimeHelp);
+  undo->add_flag("--any-case", opt.anyCase, anyCaseHelp);
   undo->add_option("RECORD", files, "what 'convert --json' printed: a file, or - for standard input")->required();
   CLI::App* codecs = app.add_subcommand("codecs", "List the codecs, their codes and their targets");
   codecs->add_flag("--json", json, jsonHelp);
@@ -611,7 +622,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   if (info->parsed()) {
     for (std::size_t i = 0; i < paths.size(); ++i) {
       report.Progress(i, paths.size(), paths[i]);
-      const TOutcome o = Info(paths[i]);
+      const TOutcome o = Info(paths[i], opt);
       report.Add(o, o.error.empty() ? InfoLine(o) : "", !o.error.empty() ? 2 : InCatalogue(o.state.CurrentCodec) ? 0 : 1);
     }
     return report.Finish({"recognised", "unknown codec", "failed"});

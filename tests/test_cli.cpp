@@ -40,6 +40,7 @@ TEST(cli, JsonMembersForEachKindOfFile) {
   TempDir dir;
   const riff::Image div3 = riff::MakeAvi({.handler = "div3", .compression = "DIV3"}), notAvi{Bytes(20, 'R')};
   const riff::Image odd = riff::MakeAvi({.handler = std::string("x\0\0\0", 4), .compression = "\\ab\x7F"});
+  const riff::Image upper = riff::MakeAvi("MP43", "MP43");
   const riff::Image noCompression = riff::MakeAvi({.handler = "xvid", .compression = "XVID", .strfSize = 18});
   const std::int64_t h = div3.DataPos("v.strh") + 4, c = div3.DataPos("v.strf") + 16;  // the same in every image
   const json v3Low = {{"status", 0}, {"message", "DivX V3 Low"}, {"codec_id", 6}, {"codec", "DivX V3 Low"},
@@ -54,8 +55,8 @@ TEST(cli, JsonMembersForEachKindOfFile) {
   auto unwritten = [](const char* target, json error) {
     return json{{"target", target}, {"written", false}, {"writes", json::array()}, {"error", error}};
   };
-  auto writes = [&](const char* handler, const char* compression) {
-    return json::array({{{"offset", h}, {"old", "div3"}, {"new", handler}}, {{"offset", c}, {"old", "DIV3"}, {"new", compression}}});
+  auto writes = [&](const char* handler, const char* compression, const char* oldH = "div3", const char* oldC = "DIV3") {
+    return json::array({{{"offset", h}, {"old", oldH}, {"new", handler}}, {{"offset", c}, {"old", oldC}, {"new", compression}}});
   };
   const std::string badName = "m\xFF.avi";
   struct Case { std::string name; const riff::Image* file; std::vector<std::string> args; int exit; json expect; } cases[] = {
@@ -70,6 +71,10 @@ TEST(cli, JsonMembersForEachKindOfFile) {
        With(v3Low, unwritten("DivX 5", "DivX 5 is not offered for DivX V3 Low (V3 group; offered: Microsoft MPEG4 V3, "
                                        "Angel Potion V1, DivX V3 Fast)"))},
       {"odd.avi", &odd, {"info"}, 0, unknown},
+      {"upper.avi", &upper, {"info"}, 0, With(unknown, {{"handler", "MP43"}, {"compression", "MP43"}, {"any_case", "(missing)"}})},
+      {"upper.avi", &upper, {"convert", "--any-case", "--to", "6"}, 0,
+       With(v3Low, {{"handler", "MP43"}, {"compression", "MP43"}, {"target", "DivX V3 Low"}, {"any_case", true}, {"written", true},
+                    {"writes", writes("div3", "DIV3", "MP43", "MP43")}})},
       {"odd.avi", &odd, {"convert", "--to", "3"}, 1,
        With(unknown, unwritten("Microsoft MPEG4 V3", "Unknown codec (handler \"x\\x00\\x00\\x00\", compression \"\\x5Cab\\x7F\")"))},
       {"xvid.avi", &noCompression, {"convert", "--to", "DivX 4"}, 1,

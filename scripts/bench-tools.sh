@@ -5,23 +5,18 @@
 # Prints the best of several runs of each, the ratios, and whether info is at
 # least 50 times faster than each of ffprobe and mediainfo.
 #
-#   scripts/bench-tools.sh [--size-mib N] [--runs N] [--keep DIR] [--fully-static]
-#
-# --fully-static measures tovacrex-cli linked with TOVACREX_CLI_FULLY_STATIC
-# (glibc too) instead of the default link (static libstdc++ and libgcc).
+#   scripts/bench-tools.sh [--size-mib N] [--runs N] [--keep DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 size_mib=1100
 runs=5
 work=""
-link=default
 while [ $# -gt 0 ]; do
   case "$1" in
     --size-mib) size_mib=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
     --keep) work=$2; shift 2 ;;
-    --fully-static) link=fully-static; shift ;;
     *) echo "bench-tools.sh: unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -29,9 +24,7 @@ for tool in ffmpeg ffprobe mediainfo; do
   command -v $tool >/dev/null || { echo "bench-tools.sh: $tool is missing (scripts/install-deps.sh installs it)" >&2; exit 1; }
 done
 
-fully_static=OFF
-[ "$link" = fully-static ] && fully_static=ON
-cmake --preset native -B build/bench -DTOVACREX_TESTS=OFF -DTOVACREX_CLI_FULLY_STATIC=$fully_static >/dev/null
+cmake --preset native -B build/bench -DTOVACREX_TESTS=OFF >/dev/null
 cmake --build build/bench -j2 --target tovacrex-cli >/dev/null
 cli=$PWD/build/bench/cli/tovacrex-cli
 
@@ -48,7 +41,7 @@ if [ ! -f "$big" ] || [ "$(stat -c %s "$big")" -lt $((size_mib * 1024 * 1024)) ]
   ffmpeg -v error -y -stream_loop -1 -i "$work/clip.avi" -c copy -fs $((size_mib * 1024 * 1024)) "$big"
 fi
 bytes=$(stat -c %s "$big")
-echo "tovacrex-cli: $link link ($(ldd "$cli" 2>&1 | grep -c '=>') shared libraries)"
+echo "tovacrex-cli: $(ldd "$cli" 2>&1 | grep -c "=>") shared libraries"
 echo "file: $(( bytes / 1024 / 1024 )) MiB, $("$cli" info "$big" | sed 's/^[^:]*: //')"
 cat "$big" > /dev/null  # everyone reads from the page cache
 

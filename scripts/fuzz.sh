@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (preset fuzz) and runs them.
 #
-#   scripts/fuzz.sh --short      about a minute per target (FUZZ_SECONDS to change)
+#   scripts/fuzz.sh --short      45 seconds per target (FUZZ_SECONDS to change)
 #   scripts/fuzz.sh --long N     a campaign of N executions in total, one
 #                                process at a time, shared out by target speed
 #                                (FUZZ_MAX_LEN: longest input, 1024 by default)
@@ -22,7 +22,7 @@ case "${1:-}" in
 esac
 
 build=${FUZZ_BUILD_DIR:-build/fuzz}
-seconds=${FUZZ_SECONDS:-60}
+seconds=${FUZZ_SECONDS:-45}
 targets=(fuzz_reader fuzz_driver)
 # The driver does an analysis and up to a dozen conversions and analyses per
 # input; the reader one scan and a repeat. Share a campaign out accordingly.

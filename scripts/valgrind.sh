@@ -9,7 +9,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${1:-build/native}
-cli="$build/cli/tovacrex-cli"
+# The same code linked dynamically: valgrind cannot follow the start-up code
+# of the fully static tovacrex-cli.
+cli="$build/cli/tovacrex-cli-dynamic"
 [ -x "$cli" ] || { echo "valgrind.sh: $cli not built" >&2; exit 2; }
 command -v valgrind >/dev/null || { echo "valgrind.sh: valgrind not installed" >&2; exit 2; }
 

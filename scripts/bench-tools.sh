@@ -20,18 +20,8 @@ while [ $# -gt 0 ]; do
     *) echo "bench-tools.sh: unknown argument $1" >&2; exit 2 ;;
   esac
 done
-for tool in ffmpeg ffprobe mediainfo; do
-  command -v $tool >/dev/null || { echo "bench-tools.sh: $tool is missing (scripts/install-deps.sh installs it)" >&2; exit 1; }
-done
-
-cmake --preset native -B build/bench -DTOVACREX_TESTS=OFF >/dev/null
-cmake --build build/bench -j2 --target tovacrex-cli >/dev/null
-cli=$PWD/build/bench/cli/tovacrex-cli
-
-if [ -z "$work" ]; then
-  work=$(mktemp -d)
-  trap 'rm -rf "$work"' EXIT
-fi
+. scripts/bench-common.sh
+bench_setup bench-tools.sh ffmpeg ffprobe mediainfo
 mkdir -p "$work"
 big=$work/big.avi
 if [ ! -f "$big" ] || [ "$(stat -c %s "$big")" -lt $((size_mib * 1024 * 1024)) ]; then

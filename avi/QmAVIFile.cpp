@@ -18,10 +18,10 @@ constexpr FourCC kAuds = MakeFourCC("auds");
 
 constexpr std::size_t kPageNodes = 512;
 // The tree keeps only what the header read and the integrity check look up:
-// top-level chunks, header and stream lists, and the records in them. Padding, data and other lists are
-// walked past without a node, so memory does not grow with them; and a
-// header area that still needs more nodes, or lists nested deeper, than any
-// real file is read as if it ended there.
+// top-level chunks, header and stream lists, and the records in them.
+// Padding, data and other lists are walked past without a node, so memory
+// does not grow with them; and a header area that still needs more nodes,
+// or nests lists deeper, than any real file is read as if it ended there.
 constexpr TNodeIndex kSkipped = kNoNode - 1;  // a list without a node: its chunks get none either
 constexpr TNodeIndex kMaxNodes = TNodeIndex{1} << 19;
 constexpr std::uint32_t kMaxDepth = 1 << 16;
@@ -205,7 +205,8 @@ std::int32_t TQmAVIFileReader::Scan(std::uint8_t scanMode) {
   // A node only for what the header read or the integrity check look up
   // (top-level chunks), under a parent that has one.
   auto addChunk = [&](TNodeIndex under, bool kept) {
-    const TNodeIndex node = (kept || under == kNoNode) && under != kSkipped ? AddNode(under, cs.ChunkId, cs.FormType, cs.DataPos, cs.ChunkSize) : kNoNode;
+    const bool keep = (kept || under == kNoNode) && under != kSkipped;
+    const TNodeIndex node = keep ? AddNode(under, cs.ChunkId, cs.FormType, cs.DataPos, cs.ChunkSize) : kNoNode;
     last = {cs.ChunkId, cs.DataPos, cs.ChunkSize, node, false};
     return node;
   };
@@ -241,7 +242,8 @@ std::int32_t TQmAVIFileReader::Scan(std::uint8_t scanMode) {
     if (cs.Resync) {
       if (HeadersRead) break;
       const std::int64_t headerPos = cs.DataPos - 8;
-      if (!IsContainer(last.id) && !IsContainer(cs.ChunkId) && headerPos - last.dataPos != ((last.size + 1) & ~std::int64_t{1}))
+      if (!IsContainer(last.id) && !IsContainer(cs.ChunkId) &&
+          headerPos - last.dataPos != ((last.size + 1) & ~std::int64_t{1}))
         markLast();
     }
 

@@ -1,5 +1,10 @@
 #include "MainDialog.h"
 
+#include <shellapi.h>
+
+#include <array>
+#include <iterator>
+
 #include "OpenDialog.h"
 #include "Settings.h"
 
@@ -38,6 +43,20 @@ void OnOpen(TProgramState& program) {
   Analyse(program);
 }
 
+// A file dropped on the dialog is opened as if chosen with Open; of several,
+// the first. Its name goes the way Open's does, through the ANSI code page.
+void OnDrop(TProgramState& program, HDROP drop) {
+  wchar_t name[2048] = {};
+  const UINT length = DragQueryFileW(drop, 0, name, static_cast<UINT>(std::size(name)));
+  DragFinish(drop);
+  if (length == 0 || length >= std::size(name)) return;
+  std::array<char, 2048> narrow{};
+  if (WideCharToMultiByte(CP_ACP, 0, name, -1, narrow.data(), static_cast<int>(narrow.size()), nullptr, nullptr) <= 0)
+    return;
+  program.CurrentFileName = narrow.data();
+  Analyse(program);
+}
+
 void OnSave(TProgramState& program) {
   HWND list = GetDlgItem(program.Dialog, kTargetList);
   const LRESULT selected = SendMessageW(list, CB_GETCURSEL, 0, 0);
@@ -64,6 +83,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     program->Dialog = dialog;
     Analyse(*program);
     AppendWindowMenuItems(dialog, *program);
+    DragAcceptFiles(dialog, TRUE);
     return TRUE;  // the dialog manager focuses the first tab stop
   }
   auto* program = reinterpret_cast<TProgramState*>(GetWindowLongPtrW(dialog, GWLP_USERDATA));
@@ -84,6 +104,9 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
           // Among them IDOK, which Enter sends: no button is the default.
           return FALSE;
       }
+    case WM_DROPFILES:
+      OnDrop(*program, reinterpret_cast<HDROP>(wParam));
+      return TRUE;
     case WM_SYSCOMMAND:
       HandleWindowMenuCommand(*program, LOWORD(wParam));
       return FALSE;  // move, close and the rest keep their default handling

@@ -4,6 +4,7 @@
 // expected are the ones the README documents.
 #include <windows.h>
 #include <commdlg.h>
+#include <shlobj.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -206,6 +207,15 @@ TEST(Gui, SettingsAndOpenDialog) {
     Press(d, kOpenButton);
   }
   EXPECT_EQ(std::pair(seen, Read(d).file), std::pair(Entries{L"1"}, Wide(other)));
+  // Files dropped on the dialog, as the shell hands them over: the first is opened.
+  const std::wstring dropped = Wide(film) + L'\0' + Wide(other) + L'\0' + L'\0';
+  HGLOBAL drop = GlobalAlloc(GHND, sizeof(DROPFILES) + dropped.size() * sizeof(wchar_t));
+  auto* files = static_cast<DROPFILES*>(GlobalLock(drop));
+  files->pFiles = sizeof(DROPFILES), files->fWide = TRUE;
+  std::copy(dropped.begin(), dropped.end(), reinterpret_cast<wchar_t*>(files + 1));
+  GlobalUnlock(drop);
+  SendMessageW(d, WM_DROPFILES, WPARAM(drop), 0);
+  EXPECT_EQ(Read(d), Offering(Wide(film), 6, {Name(3), Name(8), Name(7)}));
 }
 
 BOOL CALLBACK ProgramWindow(HWND w, LPARAM p) {  // the dialog of process p->first, into p->second

@@ -40,17 +40,7 @@ echo "$files files of $(stat -c %s "$work/clip.avi") bytes in $folders folders (
 # A stand-in for fsync that does nothing: the same run without the flush.
 printf 'extern "C" int fsync(int) { return 0; }\n' | g++ -x c++ -shared -fPIC -O2 -o "$work/nofsync.so" -
 
-seconds() {  # best wall time of $runs runs of "$@", output discarded
-  local best="" t0 t1 d
-  for _ in $(seq "$runs"); do
-    t0=${EPOCHREALTIME/[.,]/}
-    "$@" >/dev/null 2>&1 || true
-    t1=${EPOCHREALTIME/[.,]/}
-    d=$((t1 - t0))
-    if [ -z "$best" ] || [ "$d" -lt "$best" ]; then best=$d; fi
-  done
-  awk -v us="$best" 'BEGIN { printf "%.3f", us / 1e6 }'
-}
+seconds() { best_time 1e6 "$@"; }
 per_file_us() { awk -v s="$1" -v n="$files" 'BEGIN { printf "%.1f", s * 1e6 / n }'; }
 
 "$cli" info -r "$tree" >/dev/null 2>&1 || true  # warm the cache

@@ -35,20 +35,7 @@ echo "tovacrex-cli: $(ldd "$cli" 2>&1 | grep -c "=>") shared libraries"
 echo "file: $(( bytes / 1024 / 1024 )) MiB, $("$cli" info "$big" | sed 's/^[^:]*: //')"
 cat "$big" > /dev/null  # everyone reads from the page cache
 
-# Best wall time of $runs runs, in milliseconds with three decimals. The
-# clock is bash's own: starting "date" for each reading cost about a
-# millisecond, as much as a whole tovacrex-cli run.
-best_ms() {
-  local best="" t0 t1 d
-  for _ in $(seq "$runs"); do
-    t0=${EPOCHREALTIME/[.,]/}
-    "$@" >/dev/null 2>&1
-    t1=${EPOCHREALTIME/[.,]/}
-    d=$((t1 - t0))
-    if [ -z "$best" ] || [ "$d" -lt "$best" ]; then best=$d; fi
-  done
-  awk -v us="$best" 'BEGIN { printf "%.3f", us / 1e3 }'
-}
+best_ms() { best_time 1e3 "$@"; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.0f", a / b }'; }
 
 info_ms=$(best_ms "$cli" info "$big")

@@ -35,24 +35,8 @@ seeds="$build/seeds"
 rm -rf "$seeds"
 "$build/tests/fuzz/fuzz_seeds" "$seeds/generated"
 mkdir -p "$seeds/ffmpeg"
-if [ "${TOVACREX_SKIP_FFMPEG:-}" = 1 ]; then
-  echo "fuzz.sh: SKIPPED the ffmpeg-made seeds (TOVACREX_SKIP_FFMPEG=1)"
-elif ! command -v ffmpeg >/dev/null; then
-  echo "fuzz.sh: ffmpeg is missing (scripts/install-deps.sh installs it; TOVACREX_SKIP_FFMPEG=1 starts from the generated seeds only)" >&2
-  exit 2
-else
-  make_avi() {  # name, then ffmpeg output options
-    local name=$1; shift
-    ffmpeg -v error -y -f lavfi -i testsrc=size=32x24:rate=5 -t 0.4 "$@" "$seeds/ffmpeg/$name.avi"
-  }
-  make_avi xvid -c:v mpeg4 -vtag XVID -q:v 31
-  make_avi dx50 -c:v mpeg4 -vtag DX50 -q:v 31
-  make_avi divx -c:v mpeg4 -vtag DIVX -q:v 31
-  make_avi div3 -c:v msmpeg4v3 -vtag div3 -q:v 31
-  make_avi mp42 -c:v msmpeg4v2 -vtag mp42 -q:v 31
-  ffmpeg -v error -y -f lavfi -i testsrc=size=32x24:rate=5 -f lavfi -i sine=r=8000 -t 0.4 \
-    -c:v mpeg4 -vtag xvid -q:v 31 -c:a pcm_u8 "$seeds/ffmpeg/xvid-audio.avi"
-fi
+. scripts/ffmpeg-files.sh
+make_ffmpeg_files fuzz.sh "$seeds/ffmpeg"
 cp samples/*.avi "$seeds/ffmpeg/" 2>/dev/null || true
 
 findings="$build/findings"

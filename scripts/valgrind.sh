@@ -24,19 +24,8 @@ head -c 11 samples/sample.avi >"$work/eleven-bytes.avi"
 : >"$work/empty.avi"
 printf 'RIFX\0\0\0\0AVI junk' >"$work/not-riff.avi"
 { head -c 200 samples/sample.avi; printf '#garbage#'; tail -c +201 samples/sample.avi; } >"$work/damaged.avi"
-if [ "${TOVACREX_SKIP_FFMPEG:-}" = 1 ]; then
-  echo "valgrind.sh: SKIPPED the ffmpeg-made files (TOVACREX_SKIP_FFMPEG=1)"
-elif ! command -v ffmpeg >/dev/null; then
-  echo "valgrind.sh: ffmpeg is missing (scripts/install-deps.sh installs it; TOVACREX_SKIP_FFMPEG=1 leaves those files out)" >&2
-  exit 2
-else
-  src=(-f lavfi -i testsrc=size=32x24:rate=5 -t 0.4)
-  ffmpeg -v error -y "${src[@]}" -c:v mpeg4 -vtag XVID "$work/xvid.avi"
-  ffmpeg -v error -y "${src[@]}" -c:v mpeg4 -vtag DX50 "$work/dx50.avi"
-  ffmpeg -v error -y "${src[@]}" -c:v msmpeg4v3 -vtag div3 "$work/div3.avi"
-  ffmpeg -v error -y "${src[@]}" -c:v msmpeg4v2 -vtag mp42 "$work/mp42.avi"
-  ffmpeg -v error -y "${src[@]}" -f lavfi -i sine=r=8000 -t 0.4 -c:v mpeg4 -vtag xvid -c:a pcm_u8 "$work/xvid-audio.avi"
-fi
+. scripts/ffmpeg-files.sh
+make_ffmpeg_files valgrind.sh "$work"
 
 runs=0
 failed=0

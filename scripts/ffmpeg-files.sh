@@ -1,0 +1,22 @@
+# Sourced by the fuzz and valgrind scripts: small AVI files ffmpeg writes, of
+# each codec family and with audio, unless TOVACREX_SKIP_FFMPEG=1 asks to leave
+# them out (the run says so). A missing ffmpeg stops the caller.
+#   make_ffmpeg_files CALLER DIR
+make_ffmpeg_files() {
+  local caller=$1 dir=$2
+  if [ "${TOVACREX_SKIP_FFMPEG:-}" = 1 ]; then
+    echo "$caller: SKIPPED the ffmpeg-made files (TOVACREX_SKIP_FFMPEG=1)"
+    return
+  fi
+  command -v ffmpeg >/dev/null || {
+    echo "$caller: ffmpeg is missing (scripts/install-deps.sh installs it; TOVACREX_SKIP_FFMPEG=1 leaves those files out)" >&2
+    exit 2
+  }
+  local src=(-f lavfi -i testsrc=size=32x24:rate=5 -t 0.4)
+  ffmpeg -v error -y "${src[@]}" -c:v mpeg4 -vtag XVID -q:v 31 "$dir/xvid.avi"
+  ffmpeg -v error -y "${src[@]}" -c:v mpeg4 -vtag DX50 -q:v 31 "$dir/dx50.avi"
+  ffmpeg -v error -y "${src[@]}" -c:v mpeg4 -vtag DIVX -q:v 31 "$dir/divx.avi"
+  ffmpeg -v error -y "${src[@]}" -c:v msmpeg4v3 -vtag div3 -q:v 31 "$dir/div3.avi"
+  ffmpeg -v error -y "${src[@]}" -c:v msmpeg4v2 -vtag mp42 -q:v 31 "$dir/mp42.avi"
+  ffmpeg -v error -y "${src[@]}" -f lavfi -i sine=r=8000 -t 0.4 -c:v mpeg4 -vtag xvid -q:v 31 -c:a pcm_u8 "$dir/xvid-audio.avi"
+}

@@ -2,8 +2,7 @@
 
 #include <shellapi.h>
 
-#include <array>
-#include <iterator>
+#include <string>
 
 #include "OpenDialog.h"
 #include "Settings.h"
@@ -46,14 +45,16 @@ void OnOpen(TProgramState& program) {
 // A file dropped on the dialog is opened as if chosen with Open; of several,
 // the first. Its name goes the way Open's does, through the ANSI code page.
 void OnDrop(TProgramState& program, HDROP drop) {
-  wchar_t name[2048] = {};
-  const UINT length = DragQueryFileW(drop, 0, name, static_cast<UINT>(std::size(name)));
+  const UINT length = DragQueryFileW(drop, 0, nullptr, 0);
+  std::wstring name(length, L'\0');
+  const bool got = length > 0 && DragQueryFileW(drop, 0, name.data(), length + 1) == length;
   DragFinish(drop);
-  if (length == 0 || length >= std::size(name)) return;
-  std::array<char, 2048> narrow{};
-  if (WideCharToMultiByte(CP_ACP, 0, name, -1, narrow.data(), static_cast<int>(narrow.size()), nullptr, nullptr) <= 0)
-    return;
-  program.CurrentFileName = narrow.data();
+  const int size = got ? WideCharToMultiByte(CP_ACP, 0, name.c_str(), -1, nullptr, 0, nullptr, nullptr) : 0;
+  if (size <= 0) return;
+  std::string narrow(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, name.c_str(), -1, narrow.data(), size, nullptr, nullptr);
+  narrow.resize(static_cast<std::size_t>(size - 1));  // without the terminating null
+  program.CurrentFileName = narrow;
   Analyse(program);
 }
 

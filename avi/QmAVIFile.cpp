@@ -307,10 +307,8 @@ void TQmAVIFileReader::ReadHeaders() {
   // A header list that ended early leaves its stream lists behind it in the
   // form, where the walk puts them once it has left the header list; they
   // are read there too, after the header list's own, in file order.
-  std::vector<TNodeIndex> lists;
   for (TNodeIndex first : {FindChildList(hdrl, kLIST, kStrl), FindNextList(hdrl, kLIST, kStrl)})
-    for (TNodeIndex strl = first; strl != kNoNode; strl = FindNextList(strl, kLIST, kStrl)) lists.push_back(strl);
-  for (const TNodeIndex strl : lists) {
+  for (TNodeIndex strl = first; strl != kNoNode; strl = FindNextList(strl, kLIST, kStrl)) {
     bool video = false;
     if (const TNodeIndex strh = FindChild(strl, kStrh); strh != kNoNode) {
       std::array<std::uint8_t, 64> record{};

@@ -304,40 +304,52 @@ void TQmAVIFileReader::ReadHeaders() {
     ReadRecord(file, GetNodePos(avih), MainHeader.data(),
                std::min<std::int64_t>(MainHeader.size(), GetNodeSize(avih)));
 
-  // A header list that ended early leaves its stream lists behind it in the
-  // form, where the walk puts them once it has left the header list; they
-  // are read there too, after the header list's own, in file order.
-  for (TNodeIndex first : {FindChildList(hdrl, kLIST, kStrl), FindNextList(hdrl, kLIST, kStrl)})
-  for (TNodeIndex strl = first; strl != kNoNode; strl = FindNextList(strl, kLIST, kStrl)) {
-    bool video = false;
-    if (const TNodeIndex strh = FindChild(strl, kStrh); strh != kNoNode) {
-      std::array<std::uint8_t, 64> record{};
+  // The first "strh" and "strf" of each stream list make a stream. A size
+  // that ends a list early leaves what it held behind it: stream lists in the
+  // form or at the top level, records beside their list. Those are read in
+  // file order too, a record as part of the stream list before it.
+  TNodeIndex strh = kNoNode, strf = kNoNode;
+  bool inStream = false;
+  auto endStream = [&] {
+    std::array<std::uint8_t, 64> record{};
+    if (strh != kNoNode)
       ReadRecord(file, GetNodePos(strh), record.data(), std::min<std::int64_t>(record.size(), GetNodeSize(strh)));
-      const FourCC type = FourCCFromBytes(record.data());
-      if (type == kAuds) ++AudioStreamCount;
-      if (type == kVids) {
-        video = true;
-        VideoStreamHeader = record;
-        VideoStreamHeaderPos = GetNodePos(strh);
-        VideoStreamHeaderSize = GetNodeSize(strh);
-        CodecFamily = FamilyOf(VideoHandler());
-        // The format must come from this same stream, or there is none:
-        // keeping an earlier video stream's format would make a conversion
-        // patch one stream's handler and another's format, a file that
-        // matches no codec.
-        VideoFormat = {};
-        VideoFormatPos = 0;
-        VideoFormatSize = 0;
+    const FourCC type = FourCCFromBytes(record.data());
+    if (type == kAuds) ++AudioStreamCount;
+    if (type == kVids) {
+      VideoStreamHeader = record;
+      VideoStreamHeaderPos = GetNodePos(strh);
+      VideoStreamHeaderSize = GetNodeSize(strh);
+      CodecFamily = FamilyOf(VideoHandler());
+      // The format must come from this same stream, or there is none:
+      // keeping an earlier video stream's format would make a conversion
+      // patch one stream's handler and another's format, a file that
+      // matches no codec.
+      VideoFormat = {};
+      VideoFormatPos = VideoFormatSize = 0;
+      if (strf != kNoNode) {
+        ReadRecord(file, GetNodePos(strf), VideoFormat.data(), std::min<std::int64_t>(VideoFormat.size(), GetNodeSize(strf)));
+        VideoFormatPos = GetNodePos(strf);
+        VideoFormatSize = GetNodeSize(strf);
       }
     }
-    if (const TNodeIndex strf = FindChild(strl, kStrf); strf != kNoNode && video) {
-      std::array<std::uint8_t, 40> record{};
-      ReadRecord(file, GetNodePos(strf), record.data(), std::min<std::int64_t>(record.size(), GetNodeSize(strf)));
-      VideoFormat = record;
-      VideoFormatPos = GetNodePos(strf);
-      VideoFormatSize = GetNodeSize(strf);
+    strh = strf = kNoNode;
+  };
+  auto take = [&](TNodeIndex n) {
+    if (GetNodeId(n) == kStrh && strh == kNoNode) strh = n;
+    if (GetNodeId(n) == kStrf && strf == kNoNode) strf = n;
+  };
+  for (TNodeIndex first : {GetFirstChild(hdrl), GetNextSibling(hdrl), GetNextSibling(form)})
+    for (TNodeIndex n = first; n != kNoNode; n = GetNextSibling(n)) {
+      if (GetNodeId(n) == kLIST && GetNode(n).FormType == kStrl) {
+        if (inStream) endStream();
+        inStream = true;
+        for (TNodeIndex c = GetFirstChild(n); c != kNoNode; c = GetNextSibling(c)) take(c);
+      } else if (inStream) {
+        take(n);
+      }
     }
-  }
+  if (inStream) endStream();
 
   file.Seek(saved, 0);
   HeadersRead = true;

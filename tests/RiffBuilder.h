@@ -186,8 +186,14 @@ inline std::vector<std::pair<std::string, Bytes>> Seeds() {
 inline Bytes Mutate(Bytes b, std::mt19937& rng) {
   auto any = [&](std::size_t n) { return n ? static_cast<std::size_t>(rng() % n) : 0; };
   static const std::uint32_t kSizes[] = {0, 1, 3, 4, 5, 8, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, 0xA00000, 0xA00001};
+  // Half of the damage falls on a chunk header: its id, size or list type.
+  std::vector<std::size_t> heads;
+  for (std::size_t i = 0; i + 12 <= b.size(); ++i)
+    for (const char* id : {"RIFF", "LIST", "avih", "strh", "strf", "JUNK", "idx1"})
+      if (std::equal(id, id + 4, b.begin() + std::ptrdiff_t(i))) heads.push_back(i + 4 * any(3));
   for (int k = 0, n = 1 + static_cast<int>(rng() % 3); k < n && b.size() > 8; ++k) {
-    const std::size_t at = any(b.size() - 4) & ~std::size_t{rng() % 2};
+    std::size_t at = any(b.size() - 4) & ~std::size_t{rng() % 2};
+    if (!heads.empty() && rng() % 2) at = std::min(heads[any(heads.size())], b.size() - 4);
     switch (rng() % 6) {
       case 0: Set32(b, at, kSizes[any(std::size(kSizes))]); break;
       case 1: Set32(b, at, rng() % 2 ? FCC("LIST") : FCC("strl")); break;

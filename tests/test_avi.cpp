@@ -116,10 +116,12 @@ TEST(AviReader, FindsTheVideoStream) {
   const Image gap = Build({Riff("AVI ", {List("hdrl", {Chunk("avih", 56), Raw(Bytes{1, 2, 3, 4, 5, 6}), Chunk("JUNK", 8),
                                                        Strl("vids", code, code, "v")}),
                                          List("movi", {Chunk("00dc", 10)})})});
-  Image longForm = plain, tinyHdrl = MakeAvi("div3", "DIV3"), hugeStrl = tinyHdrl;
+  Image longForm = plain, tinyHdrl = MakeAvi("div3", "DIV3"), hugeStrl = tinyHdrl, tinyForm = tinyHdrl, shortStrl = tinyHdrl;
   Set32(longForm.bytes, 4, 0x7FFFFFF0);
   Set32(tinyHdrl.bytes, 16, 5);
+  Set32(tinyForm.bytes, 4, 5), Set32(tinyForm.bytes, 16, 5);
   Set32(hugeStrl.bytes, static_cast<std::size_t>(hugeStrl.HeaderPos("v.strl") + 4), 0x7FFFFFFF);
+  Set32(shortStrl.bytes, static_cast<std::size_t>(shortStrl.HeaderPos("v.strl") + 4), 40);
   auto v = [&](const Image& i) { return std::pair(i.DataPos("v.strh"), i.DataPos("v.strf")); };
   const std::tuple<const char*, Bytes, Found> cases[] = {
       {"audio first, extra chunks", plain.bytes, {v(plain).first, v(plain).second, "DX50/DX50", 0, 0, 1}},
@@ -128,6 +130,8 @@ TEST(AviReader, FindsTheVideoStream) {
       {"cut inside the format", Cut(plain.bytes, v(plain).second + 20), {v(plain).first, v(plain).second, "DX50/DX50", -2, 1, 1}},
       {"cut inside a header", Cut(plain.bytes, plain.HeaderPos("v.strh") + 5), {0, 0, Z4 + "/" + Z4, -2, 0, 1}},
       {"header list of 5 bytes: its stream lists are read behind it", tinyHdrl.bytes, {v(tinyHdrl).first, v(tinyHdrl).second, "div3/DIV3", -1, 3, 0}},
+      {"form and header list of 5 bytes: their stream lists are read at the top level", tinyForm.bytes, {v(tinyForm).first, v(tinyForm).second, "div3/DIV3", -1, 3, 0}},
+      {"stream list of 40 bytes: the format behind it is its own", shortStrl.bytes, {v(shortStrl).first, v(shortStrl).second, "div3/DIV3", -1, 3, 0}},
       {"a stream list of 0x7FFFFFFF bytes is walked by sizes", hugeStrl.bytes, {v(hugeStrl).first, v(hugeStrl).second, "div3/DIV3", 0, 0, 0}},
       {"form longer than the file", longForm.bytes, {v(plain).first, v(plain).second, "DX50/DX50", -2, 0, 1}},
       {"a gap: the chunk before it is damaged", gap.bytes, {v(gap).first, v(gap).second, code + "/" + code, -1, 1, 0}},
@@ -185,8 +189,8 @@ void CompareWalks(const Bytes& bytes, std::uint32_t seed, Open open, Other other
   }
 }
 
-std::vector<std::pair<std::string, Bytes>> MutatedCorpus(int count, std::uint32_t seed) {
-  auto corpus = Seeds();
+std::vector<std::pair<std::string, Bytes>> MutatedCorpus(int count, std::uint32_t seed,
+                                                         std::vector<std::pair<std::string, Bytes>> corpus = Seeds()) {
   std::mt19937 rng(seed);
   for (std::size_t i = 0, seeds = corpus.size(); i < std::size_t(count); ++i)
     corpus.emplace_back("mutation " + std::to_string(i), Mutate(corpus[rng() % seeds].second, rng));
@@ -205,6 +209,26 @@ TEST(ReadAhead, SameWalkInMemoryAndOnDisk) {
     for (int i : {0, 1}) WriteBytes(dir.File(std::to_string(i)), bytes);
     CompareWalks(bytes, seed, open, open);
   }
+}
+
+// Damaged variants of the seeds, the sample and the files in the folder
+// TOVACREX_DIFF_FILES, TOVACREX_DIFF_COUNT of them: wherever the documented
+// walk finds a codec with its handler field, the reader does too.
+TEST(AviReader, NeverWorseThanTheDocumentedWalk) {
+  auto files = Seeds();
+  const char* folder = std::getenv("TOVACREX_DIFF_FILES");
+  for (const std::string& dir : {std::string(TOVACREX_SOURCE_DIR) + "/samples", std::string(folder ? folder : "")})
+    for (const auto& e : std::filesystem::directory_iterator(dir.empty() ? "." : dir))
+      if (e.path().extension() == ".avi") files.emplace_back(e.path().string(), ReadBytes(e.path().string()));
+  const char* count = std::getenv("TOVACREX_DIFF_COUNT");
+  int found[2][2] = {};  // [documented walk][reader]
+  for (const auto& [name, bytes] : MutatedCorpus(count ? std::atoi(count) : 6000, 11, files)) {
+    const bool documented = fuzzcheck::DocumentedWalkFinds(bytes), reader = fuzzcheck::ReaderFinds(bytes);
+    ++found[documented][reader];
+    EXPECT_TRUE(reader || !documented) << name;
+  }
+  std::printf("codec with handler field found by both: %d, the reader only: %d, the documented walk only: %d, neither: %d\n",
+              found[1][1], found[0][1], found[1][0], found[0][0]);
 }
 
 // The fuzz targets' checks over the corpus, the kept findings and mutations.

@@ -9,6 +9,7 @@
 #include "RiffBuilder.h"
 #include "app/Driver.h"
 #include "avi/QmAVIFile.h"
+#include "avi/RiffIds.h"
 
 namespace fuzzcheck {
 
@@ -32,6 +33,73 @@ inline bool CopyHolds(const std::uint8_t* copy, std::int64_t copySize, std::int6
   for (std::int64_t i = 0; i < copySize; ++i)
     if (copy[i] != (i < n ? file[static_cast<std::size_t>(pos + i)] : 0)) return false;
   return pos >= 0;
+}
+
+// The header walk as its steps are documented, without the reader's changes:
+// one parent popped per end of list, stream lists looked for only inside the
+// header list, an earlier video stream's format kept. Whether it finds a
+// recognised codec with a handler field that counts.
+inline bool DocumentedWalkFinds(const Bytes& data) {
+  using namespace riffid;
+  struct Node { FourCC id, form; std::int64_t pos, size; int parent; };
+  std::vector<Node> tree;
+  riff::MemoryStream file(data);
+  TQMRIFFStream cs(&file);
+  if (!cs.Descend() || cs.ChunkId != kRIFF) return false;
+  cs.StreamCount = 0;
+  auto add = [&](int parent) { return tree.push_back({cs.ChunkId, cs.FormType, cs.DataPos, cs.ChunkSize, parent}), int(tree.size()) - 1; };
+  std::vector<int> stack;
+  for (int parent = add(-1); !cs.EndOfFile;) {
+    if (cs.EndOfChunk) {
+      cs.Ascend(), parent = stack.empty() ? -1 : stack.back();
+      if (!stack.empty()) stack.pop_back();
+      continue;
+    }
+    if (!cs.Descend()) continue;
+    const FourCC id = cs.ChunkId;
+    if (id == kRIFF) parent = add(-1);
+    else if (id == kIdx1) add(-2), cs.Ascend();  // nowhere the header read looks
+    else if (id == kLIST) stack.push_back(parent), parent = add(parent);
+    else {
+      add(parent), cs.StreamCount += id == MakeFourCC("strh"), cs.Ascend();
+      continue;
+    }
+    if ((cs.ChunkId == kLIST && cs.FormType == kMovi) || (cs.ChunkId == kRIFF && file.Seek(0, 1) > 12)) break;
+  }
+  const int kNone = -3;  // -1 is the top level, -2 the index's place
+  auto child = [&](int parent, FourCC id, FourCC form, int after = -1) {
+    for (int i = after + 1; parent != kNone && i < int(tree.size()); ++i)
+      if (tree[i].parent == parent && tree[i].id == id && (!form || tree[i].form == form)) return i;
+    return kNone;
+  };
+  // A field of a record read as far as the record and the file go, then
+  // zeros; its position counts as the driver counts it.
+  auto field = [&](int node, std::int64_t offset) -> std::pair<std::int64_t, FourCC> {
+    const auto [id, form, pos, size, parent] = tree[node];
+    std::uint8_t b[4] = {};
+    for (std::int64_t i = 0; i < 4; ++i)
+      if (offset + i < size && pos + offset + i < std::int64_t(data.size())) b[i] = data[pos + offset + i];
+    return {size < offset + 4 || pos + offset + 4 > std::int64_t(data.size()) ? 0 : pos + offset, FourCCFromBytes(b)};
+  };
+  std::pair<std::int64_t, FourCC> handler{0, 0}, compression{0, 0};
+  const int hdrl = child(child(-1, kRIFF, MakeFourCC("AVI ")), kLIST, MakeFourCC("hdrl"));
+  for (int strl = child(hdrl, kLIST, MakeFourCC("strl")); strl != kNone; strl = child(hdrl, kLIST, MakeFourCC("strl"), strl)) {
+    const int strh = child(strl, MakeFourCC("strh"), 0), strf = child(strl, MakeFourCC("strf"), 0);
+    if (strh == kNone || field(strh, 0).second != MakeFourCC("vids")) continue;
+    handler = field(strh, 4);
+    if (strf != kNone) compression = field(strf, 16);
+  }
+  const TCodecId codec = DetectCodec(handler.second, compression.second);
+  return handler.first > 0 && codec >= kFirstCodec && codec <= kLastCodec;
+}
+
+// The same for the reader.
+inline bool ReaderFinds(const Bytes& data) {
+  riff::MemoryStream file(data);
+  TQmAVIFileReader r(&file);
+  const TCodecId codec = r.Scan(0) == 0 ? DetectCodec(r.VideoHandler(), r.VideoCompression()) : kNoCodec;
+  return r.VideoStreamHeaderPos > 0 && r.VideoStreamHeaderSize >= 8 && r.VideoStreamHeaderPos + 8 <= r.FileSize &&
+         codec >= kFirstCodec && codec <= kLastCodec;
 }
 
 // The reader: the right status, a walk that ends, a tree that links onwards
@@ -67,6 +135,7 @@ inline std::string CheckReader(const std::string& path, const Bytes& data, std::
       if (integrity) *integrity = r.Integrity;
     }
     FUZZ_CHECK(s.Writes == 0, "the reader wrote to the file");
+    FUZZ_CHECK(ReaderFinds(data) || !DocumentedWalkFinds(data), "the documented walk finds a codec that the reader misses");
   }
   FUZZ_CHECK(ReadBytes(path) == data, "the file changed");
   return {};

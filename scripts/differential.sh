@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# The long run of the reader against the documented header walk: damaged
+# variants of the seeds, the sample and ffmpeg-made files (the test suite
+# runs 6,000 of them, without the ffmpeg-made files).
+#   scripts/differential.sh [COUNT]     default 100000
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/ffmpeg-files.sh
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+make_ffmpeg_files differential "$work"
+cmake --preset native -DTOVACREX_TESTS=ON >/dev/null
+cmake --build --preset native --target test_avi >/dev/null
+echo "differential: $(ls "$work" | wc -l) ffmpeg-made files, ${1:-100000} damaged variants in all"
+TOVACREX_DIFF_FILES=$work TOVACREX_DIFF_COUNT=${1:-100000} \
+  build/native/tests/test_avi --gtest_filter=AviReader.NeverWorseThanTheDocumentedWalk --gtest_brief=1

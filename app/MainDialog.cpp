@@ -11,7 +11,7 @@ namespace {
 
 void RefreshDialog(const TProgramState& program) {
   HWND dialog = program.Dialog;
-  const TDialogView view = DescribeDialog(WidenAnsi(program.CurrentFileName), program.App, program.Strings);
+  const TDialogView view = DescribeDialog(os::WideName(program.CurrentFileName), program.App, program.Strings);
 
   HWND list = GetDlgItem(dialog, kTargetList);
   SendMessageW(list, CB_RESETCONTENT, 0, 0);
@@ -38,23 +38,19 @@ void Analyse(TProgramState& program) {
 
 void OnOpen(TProgramState& program) {
   if (!SelectAviFile(program)) return;
-  program.CurrentFileName = program.NameBuffer.data();
+  program.CurrentFileName = os::Utf8Name(program.NameBuffer.data());
   Analyse(program);
 }
 
 // A file dropped on the dialog is opened as if chosen with Open; of several,
-// the first. Its name goes the way Open's does, through the ANSI code page.
+// the first.
 void OnDrop(TProgramState& program, HDROP drop) {
   const UINT length = DragQueryFileW(drop, 0, nullptr, 0);
   std::wstring name(length, L'\0');
   const bool got = length > 0 && DragQueryFileW(drop, 0, name.data(), length + 1) == length;
   DragFinish(drop);
-  const int size = got ? WideCharToMultiByte(CP_ACP, 0, name.c_str(), -1, nullptr, 0, nullptr, nullptr) : 0;
-  if (size <= 0) return;
-  std::string narrow(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, name.c_str(), -1, narrow.data(), size, nullptr, nullptr);
-  narrow.resize(static_cast<std::size_t>(size - 1));  // without the terminating null
-  program.CurrentFileName = narrow;
+  if (!got) return;
+  program.CurrentFileName = os::Utf8Name(name);
   Analyse(program);
 }
 

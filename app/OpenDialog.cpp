@@ -87,12 +87,9 @@ UINT_PTR CALLBACK OpenDialogHook(HWND hook, UINT message, WPARAM, LPARAM lParam)
 }  // namespace
 
 bool SelectAviFile(TProgramState& program) {
-  // The dialog runs through the wide form so that the title and the filter
-  // show in either language on any code page; the chosen path comes back in
-  // the ANSI code page, as the rest of the program takes file names.
   constexpr DWORD kMaxName = 255;
   wchar_t name[kMaxName + 1] = {};
-  const std::wstring current = WidenAnsi(program.CurrentFileName);
+  const std::wstring current = os::WideName(program.CurrentFileName);
   std::copy_n(current.begin(), std::min<std::size_t>(current.size(), kMaxName), name);
 
   const std::wstring filter = OpenFileFilter(program.Strings);
@@ -112,7 +109,6 @@ bool SelectAviFile(TProgramState& program) {
   request.lpfnHook = OpenDialogHook;
   if (!GetOpenFileNameW(&request)) return false;
 
-  const int written = WideCharToMultiByte(CP_ACP, 0, name, -1, program.NameBuffer.data(),
-                                          static_cast<int>(program.NameBuffer.size()), nullptr, nullptr);
-  return written > 0;
+  std::copy_n(name, kMaxName + 1, program.NameBuffer.begin());
+  return name[0] != L'\0';
 }

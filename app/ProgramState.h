@@ -10,11 +10,13 @@
 
 #include "DialogState.h"
 #include "Driver.h"
+#include "platform/OsFile.h"
 
 struct TProgramState {
-  // The one file-name buffer of the run, for the open-file dialog.
-  std::array<char, 2048> NameBuffer{};
-  // The file shown (ANSI, as the file API takes it); empty means none.
+  // The one file-name buffer of the run, for the open-file dialog; UTF-16,
+  // as the dialog gives any name.
+  std::array<wchar_t, 2048> NameBuffer{};
+  // The file shown (UTF-8, as the program keeps names); empty means none.
   std::string CurrentFileName;
   // Written only by the driver.
   TAppState App;
@@ -26,12 +28,3 @@ struct TProgramState {
   DWORD LastFilterIndex = 1;
   HWND Dialog = nullptr;
 };
-
-// A file name in the ANSI code page as the wide text the controls show.
-inline std::wstring WidenAnsi(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(length > 0 ? length : 0, L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-  return wide;
-}

@@ -9,7 +9,9 @@
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   static TProgramState program;  // the one instance of the run
-  program.CurrentFileName = FirstArgument(GetCommandLineA());
+  // Split as FirstArgument does, from the UTF-16 command line, so that a
+  // name need not fit the ANSI code page.
+  program.CurrentFileName = FirstArgument(os::Utf8Name(GetCommandLineW()));
   ReadSettings(program);
   RunMainDialog(program);
   // Also when the dialog could not be created.

@@ -16,14 +16,6 @@
 #include "app/Driver.h"
 #include "platform/OsFile.h"
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX  // keeps min and max usable
-#endif
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#endif
-
 namespace {
 
 // Members in the order they are set, so that the output reads like the
@@ -82,32 +74,6 @@ Json TargetNames(TCodecId id) {
 
 Json CodecName(TCodecId id) { return InCatalogue(id) ? Json(CodecNames[id]) : Json(nullptr); }
 
-#ifdef _WIN32
-std::string Recode(const std::string& text, UINT from, UINT to, BOOL* lossy) {
-  const int n = MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  if (n <= 0) return text;
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  const DWORD flags = lossy ? WC_NO_BEST_FIT_CHARS : 0;
-  const int m = WideCharToMultiByte(to, flags, wide.data(), n, nullptr, 0, nullptr, lossy);
-  std::string out(static_cast<std::size_t>(std::max(m, 0)), '\0');
-  WideCharToMultiByte(to, flags, wide.data(), n, out.data(), m, nullptr, lossy);
-  return out;
-}
-// The command line arrives in the ANSI code page; JSON text is UTF-8.
-std::string NameText(const std::string& name) { return Recode(name, CP_ACP, CP_UTF8, nullptr); }
-// A name read from JSON, for the "A" file functions. A character the code
-// page lacks would become another one, and so perhaps another file's name.
-std::optional<std::string> NameFromText(const std::string& text) {
-  BOOL lossy = FALSE;
-  std::string name = Recode(text, CP_UTF8, CP_ACP, &lossy);
-  return lossy ? std::nullopt : std::optional(name);
-}
-#else
-// The bytes as given; Dump() replaces what is not UTF-8.
-std::string NameText(const std::string& name) { return name; }
-std::optional<std::string> NameFromText(const std::string& text) { return text; }
-#endif
 
 std::string Dump(const Json& j) { return j.dump(2, ' ', false, Json::error_handler_t::replace); }
 
@@ -142,7 +108,7 @@ Json ToJson(const TOutcome& o) {
   const TAppState& s = o.state;
   auto known = [&](Json value) { return o.analysed ? value : Json(nullptr); };
   auto offset = [&](std::int64_t pos) { return o.analysed && pos > 0 ? Json(pos) : Json(nullptr); };
-  Json j{{"file", NameText(o.file)},
+  Json j{{"file", o.file},
          {"ok", o.error.empty()},
          {"status", s.FileStatus},
          {"message", Message(s)},
@@ -490,9 +456,7 @@ std::string EntryProblem(const nlohmann::json& e, std::optional<TUndoEntry>& ent
   std::optional<TFieldWrite> second = writes.size() == 2 ? Reversed(writes[1]) : std::nullopt;
   if (!first || writes.size() > 2 || (writes.size() == 2 && !second))
     return "\"writes\" must hold one or two fields, each an offset with an old and a new FourCC";
-  const std::optional<std::string> name = NameFromText(e["file"].get<std::string>());
-  if (!name) return "the file name cannot be written in this system's code page";
-  entry = TUndoEntry{*name, {*first, second}};
+  entry = TUndoEntry{e["file"].get<std::string>(), {*first, second}};
   return {};
 }
 

@@ -80,6 +80,14 @@ inline constexpr char kPathSeparator =
     '/';
 #endif
 
+#ifdef _WIN32
+// File names are UTF-8 inside the program and UTF-16 at the system, so that
+// a name need not fit the ANSI code page. A name that is not UTF-8 becomes
+// the empty name, which opens no file (rather than some other one).
+std::wstring WideName(const std::string& utf8);
+std::string Utf8Name(const std::wstring& wide);
+#endif
+
 // Which implementation this build uses ("Win32" or "POSIX").
 const char* PlatformName();
 

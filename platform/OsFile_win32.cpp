@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <iterator>
+
 namespace os {
 namespace {
 
@@ -20,11 +23,25 @@ FileHandle FromWin(HANDLE h) {
 
 }  // namespace
 
+std::wstring WideName(const std::string& utf8) {
+  const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(std::max(n, 0)), L'\0');
+  if (n > 0) ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+  return wide;
+}
+
+std::string Utf8Name(const std::wstring& wide) {
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(std::max(n, 0)), '\0');
+  if (n > 0) ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n, nullptr, nullptr);
+  return utf8;
+}
+
 FileHandle OpenFile(const std::string& name, Access access, unsigned share, Disposition disposition) {
   DWORD desired = access == Access::Read ? GENERIC_READ : access == Access::Write ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE;
   DWORD shareMode = ((share & ShareRead) ? FILE_SHARE_READ : 0) | ((share & ShareWrite) ? FILE_SHARE_WRITE : 0);
   DWORD how = disposition == Disposition::CreateAlways ? CREATE_ALWAYS : OPEN_EXISTING;
-  HANDLE h = ::CreateFileA(name.c_str(), desired, shareMode, nullptr, how, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = ::CreateFileW(WideName(name).c_str(), desired, shareMode, nullptr, how, FILE_ATTRIBUTE_NORMAL, nullptr);
   return FromWin(h);
 }
 
@@ -59,24 +76,24 @@ bool FlushFile(FileHandle h) { return h >= 0 && ::FlushFileBuffers(ToWin(h)); }
 bool CloseFile(FileHandle h) { return h >= 0 && ::CloseHandle(ToWin(h)); }
 
 std::optional<std::uint32_t> GetAttributes(const std::string& name) {
-  DWORD a = ::GetFileAttributesA(name.c_str());
+  DWORD a = ::GetFileAttributesW(WideName(name).c_str());
   if (a == INVALID_FILE_ATTRIBUTES) return std::nullopt;
   return a;
 }
 
 bool SetAttributes(const std::string& name, std::uint32_t attributes) {
-  return ::SetFileAttributesA(name.c_str(), attributes) != 0;
+  return ::SetFileAttributesW(WideName(name).c_str(), attributes) != 0;
 }
 
 std::optional<std::int64_t> GetModifiedTime(const std::string& name) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!::GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  if (!::GetFileAttributesExW(WideName(name).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
   return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
                                    data.ftLastWriteTime.dwLowDateTime);
 }
 
 bool SetModifiedTime(const std::string& name, std::int64_t time) {
-  HANDLE h = ::CreateFileA(name.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  HANDLE h = ::CreateFileW(WideName(name).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   const auto t = static_cast<std::uint64_t>(time);
@@ -88,11 +105,11 @@ bool SetModifiedTime(const std::string& name, std::int64_t time) {
 
 namespace {
 std::string ErrorText(DWORD code) {
-  char text[256];
-  DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
-                             sizeof text, nullptr);
-  while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.')) --n;
-  return n ? std::string(text, n) : "Windows error " + std::to_string(code);
+  wchar_t text[256];
+  DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                             std::size(text), nullptr);
+  while (n > 0 && (text[n - 1] == L'\r' || text[n - 1] == L'\n' || text[n - 1] == L'.')) --n;
+  return n ? Utf8Name(std::wstring(text, n)) : "Windows error " + std::to_string(code);
 }
 }  // namespace
 
@@ -101,20 +118,20 @@ std::string ErrorText(DWORD code) {
 Listing ListFolder(const std::string& name) {
   Listing r;
   const bool separated = !name.empty() && (name.back() == '\\' || name.back() == '/' || name.back() == ':');
-  WIN32_FIND_DATAA found;
-  HANDLE h = ::FindFirstFileA((name + (separated ? "*" : "\\*")).c_str(), &found);
+  WIN32_FIND_DATAW found;
+  HANDLE h = ::FindFirstFileW(WideName(name + (separated ? "*" : "\\*")).c_str(), &found);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
     if (error != ERROR_FILE_NOT_FOUND) r.error = ErrorText(error);  // not found: an empty drive
     return r;
   }
   do {
-    const std::string entry = found.cFileName;
+    const std::string entry = Utf8Name(found.cFileName);
     if (entry == "." || entry == "..") continue;
     const DWORD a = found.dwFileAttributes;
     const bool folder = a & FILE_ATTRIBUTE_DIRECTORY;
     r.entries.push_back({entry, !folder ? EntryKind::File : a & FILE_ATTRIBUTE_REPARSE_POINT ? EntryKind::Other : EntryKind::Folder});
-  } while (::FindNextFileA(h, &found));
+  } while (::FindNextFileW(h, &found));
   const DWORD error = ::GetLastError();
   if (error != ERROR_NO_MORE_FILES) r.error = ErrorText(error);
   ::FindClose(h);
@@ -122,7 +139,7 @@ Listing ListFolder(const std::string& name) {
 }
 
 bool IsFolder(const std::string& name) {
-  const DWORD a = ::GetFileAttributesA(name.c_str());
+  const DWORD a = ::GetFileAttributesW(WideName(name).c_str());
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 

@@ -29,7 +29,12 @@ declare -A probe=(
   [gstreamer1.0-tools]=/usr/bin/gst-launch-1.0
   [gstreamer1.0-plugins-good]=/usr/lib/x86_64-linux-gnu/gstreamer-1.0/libgstavi.so
   [gstreamer1.0-libav]=/usr/lib/x86_64-linux-gnu/gstreamer-1.0/libgstlibav.so
+  [locales]=/usr/sbin/locale-gen
+  [fonts-wine]=/usr/share/wine/fonts/marlett.ttf
+  [fonts-crosextra-carlito]=/usr/share/fonts/truetype/crosextra/Carlito-Regular.ttf
 )
+# The Windows tests choose Wine's ANSI code page through these: 1252 and 1251.
+locales=(en_US.UTF-8 ru_RU.UTF-8)
 missing=()
 for p in "${!probe[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
@@ -37,22 +42,30 @@ for p in "${!probe[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ] && [ $need_i386 -eq 0 ]; then
+missing_locales=()
+for l in "${locales[@]}"; do
+  locale -a 2>/dev/null | grep -qx "${l%.UTF-8}.utf8" || missing_locales+=("$l")
+done
+
+if [ ${#missing[@]} -eq 0 ] && [ $need_i386 -eq 0 ] && [ ${#missing_locales[@]} -eq 0 ]; then
   echo "install-deps: everything needed is installed"
   exit 0
 fi
 
-cmd=""
-[ $need_i386 -eq 1 ] && cmd="dpkg --add-architecture i386 && "
-cmd+="apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends ${missing[*]}"
+cmd="true"
+[ $need_i386 -eq 1 ] && cmd+=" && dpkg --add-architecture i386"
+[ ${#missing[@]} -gt 0 ] &&
+  cmd+=" && apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends ${missing[*]}"
+for l in "${missing_locales[@]}"; do cmd+=" && echo '$l UTF-8' >> /etc/locale.gen"; done
+[ ${#missing_locales[@]} -gt 0 ] && cmd+=" && locale-gen"
 
 if [ "$(id -u)" -ne 0 ]; then
-  echo "install-deps: missing: ${missing[*]}" >&2
+  echo "install-deps: missing: ${missing[*]} ${missing_locales[*]}" >&2
   echo "install-deps: run as root:  sudo sh -c '$cmd'" >&2
   exit 1
 fi
 
-echo "install-deps: installing: ${missing[*]}"
+echo "install-deps: installing: ${missing[*]} ${missing_locales[*]}"
 [ $need_i386 -eq 1 ] && echo "install-deps: adding the i386 architecture (for wine32)"
 sh -c "$cmd"
 echo "install-deps: done"

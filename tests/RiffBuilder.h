@@ -25,11 +25,17 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
+// File names are UTF-8 strings, as the program keeps them.
+inline std::filesystem::path Path(const std::string& name) { return std::u8string(name.begin(), name.end()); }
+
 class TempDir {
  public:
   TempDir() { std::filesystem::create_directories(path_); }
   ~TempDir() { std::filesystem::remove_all(path_, ec_); }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  std::string File(const std::string& name) const {
+    const std::u8string s = (path_ / Path(name)).u8string();
+    return std::string(s.begin(), s.end());
+  }
 
  private:
   static inline int made_ = 0;
@@ -40,10 +46,10 @@ class TempDir {
 };
 
 inline void WriteBytes(const std::string& name, const Bytes& data) {
-  std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  std::ofstream(Path(name), std::ios::binary).write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 inline Bytes ReadBytes(const std::string& name) {
-  std::ifstream f(name, std::ios::binary);
+  std::ifstream f(Path(name), std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 

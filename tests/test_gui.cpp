@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <utility>
 
 #include "RiffBuilder.h"
@@ -51,6 +52,11 @@ struct Shown {  // the fields, the list and its choice, what is enabled
   bool list, label, save;
   bool operator==(const Shown&) const = default;
 };
+void PrintTo(const Shown& s, std::ostream* out) {
+  std::wstring all = s.file + L" | " + s.codec + L" |";
+  for (const auto& e : s.entries) all += L" " + e + L";";
+  *out << os::Utf8Name(all) << " selected " << s.selected << (s.list ? " list" : "") << (s.label ? " label" : "") << (s.save ? " save" : "");
+}
 Shown Read(HWND d) {
   HWND list = GetDlgItem(d, kTargetList);
   return {Text(GetDlgItem(d, kFileField)), Text(GetDlgItem(d, kCodecField)), Combo(list),
@@ -62,6 +68,31 @@ Shown Offering(std::wstring file, TCodecId codec, Entries entries) { return {fil
 void Press(HWND d, int id, int entry = -1) {
   if (entry >= 0) SendDlgItemMessageW(d, kTargetList, CB_SETCURSEL, entry, 0);
   SendMessageW(GetDlgItem(d, id), BM_CLICK, 0, 0);
+}
+
+HWND NameField(HWND openDialog) { return GetDlgItem(openDialog, cmb13) ? GetDlgItem(openDialog, cmb13) : GetDlgItem(openDialog, edt1); }
+
+// What a control paints, line by line: the text and the line's bottom edge,
+// read from a metafile the control paints into.
+using Lines = std::vector<std::pair<std::wstring, int>>;
+int CALLBACK AddLine(HDC, HANDLETABLE*, const ENHMETARECORD* r, int, LPARAM lines) {
+  if (const auto* t = reinterpret_cast<const EMREXTTEXTOUTW*>(r); r->iType == EMR_EXTTEXTOUTW)
+    reinterpret_cast<Lines*>(lines)->emplace_back(
+        std::wstring(reinterpret_cast<const wchar_t*>(reinterpret_cast<const BYTE*>(r) + t->emrtext.offString), t->emrtext.nChars),
+        t->emrtext.ptlReference.y);
+  return 1;
+}
+Lines Painted(HWND control) {
+  HDC dc = GetDC(control);
+  TEXTMETRICW metrics{};
+  SelectObject(dc, HFONT(SendMessageW(control, WM_GETFONT, 0, 0))), GetTextMetricsW(dc, &metrics), ReleaseDC(control, dc);
+  dc = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
+  SendMessageW(control, WM_PRINTCLIENT, WPARAM(dc), PRF_CLIENT);
+  HENHMETAFILE picture = CloseEnhMetaFile(dc);
+  Lines lines;
+  EnumEnhMetaFile(nullptr, picture, AddLine, &lines, nullptr), DeleteEnhMetaFile(picture);
+  for (auto& line : lines) line.second += metrics.tmHeight;
+  return lines;
 }
 
 // While it lives, the first visible window of this thread with the caption
@@ -190,7 +221,7 @@ TEST(Gui, SettingsAndOpenDialog) {
   Entries seen;  // the filters, the one chosen, the name offered
   {
     WatchFor watch(Doc(kEnglish, 1), [&](HWND w) {
-      HWND types = GetDlgItem(w, cmb1), name = GetDlgItem(w, cmb13) ? GetDlgItem(w, cmb13) : GetDlgItem(w, edt1);
+      HWND types = GetDlgItem(w, cmb1), name = NameField(w);
       seen = Combo(types);
       seen.insert(seen.end(), {std::to_wstring(SendMessageW(types, CB_GETCURSEL, 0, 0)), Text(name)});
       SendMessageW(types, CB_SETCURSEL, 1, 0);  // "All files", as a user picks it
@@ -226,27 +257,120 @@ BOOL CALLBACK ProgramWindow(HWND w, LPARAM p) {  // the dialog of process p->fir
   return !found.second;
 }
 
+// A program of the build started with these arguments; its standard output
+// and errors go to `out` when given.
+struct Started {
+  Started(const char* exe, const std::wstring& args, HANDLE out = nullptr) {
+    std::wstring line = L"\"Z:" + Wide(exe) + L"\" " + args;
+    std::replace(line.begin(), line.begin() + line.find(L".exe"), L'/', L'\\');
+    STARTUPINFOW startup{sizeof startup};
+    if (out) startup.dwFlags = STARTF_USESTDHANDLES, startup.hStdOutput = startup.hStdError = out;
+    EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, out != nullptr, 0, nullptr, nullptr, &startup, &process));
+  }
+  ~Started() { CloseHandle(process.hThread), CloseHandle(process.hProcess); }
+  HWND Dialog() {
+    std::pair<DWORD, HWND> found{process.dwProcessId, nullptr};
+    for (int i = 0; i < 300 && !found.second; ++i) Sleep(100), EnumWindows(ProgramWindow, reinterpret_cast<LPARAM>(&found));
+    return found.second;
+  }
+  DWORD Status() {
+    DWORD code = 1;
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
+    return GetExitCodeProcess(process.hProcess, &code), code;
+  }
+  PROCESS_INFORMATION process{};
+};
+std::string CliOutput(const std::wstring& args) {
+  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+  HANDLE read, write;
+  CreatePipe(&read, &write, &inherited, 0);
+  Started cli(TOVACREX_CLI_EXE, args, write);
+  CloseHandle(write);
+  std::string out;
+  char buffer[4096];
+  for (DWORD n; ReadFile(read, buffer, sizeof buffer, &n, nullptr) && n;) out.append(buffer, n);
+  CloseHandle(read);
+  EXPECT_EQ(cli.Status(), 0u);
+  return out;
+}
+
 TEST(Gui, TheProgramInItsOwnProcess) {
   RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey);
   TempDir dir;
   const std::string file = dir.File("my film.avi");
   WriteBytes(file, riff::MakeAvi("div3", "DIV3").bytes);
-  std::string line = "\"Z:" TOVACREX_EXE "\" \"" + file + "\"";
-  std::replace(line.begin(), line.begin() + line.find(".exe"), '/', '\\');
-  STARTUPINFOA startup{sizeof startup};
-  PROCESS_INFORMATION process{};
-  ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) << line;
-  std::pair<DWORD, HWND> found{process.dwProcessId, nullptr};
-  for (int i = 0; i < 300 && !found.second; ++i) Sleep(100), EnumWindows(ProgramWindow, reinterpret_cast<LPARAM>(&found));
-  ASSERT_NE(found.second, nullptr);
-  RoundTrip(found.second, kEnglish, file);
-  Press(found.second, kQuitButton);
-  DWORD code = 1;
-  EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread), CloseHandle(process.hProcess);
-  EXPECT_EQ(code, 0u);
+  Started program(TOVACREX_EXE, L"\"" + Wide(file) + L"\"");
+  HWND d = program.Dialog();
+  ASSERT_NE(d, nullptr);
+  RoundTrip(d, kEnglish, file);
+  Press(d, kQuitButton);
+  EXPECT_EQ(program.Status(), 0u);
   EXPECT_EQ(Stored(), 0);
+}
+
+// Names outside the ANSI code page that LC_ALL chose for this run, as
+// TOVACREX_CODE_PAGE states it: from the command line, from the Open dialog,
+// and through tovacrex-cli.exe, whose JSON gives the name in UTF-8.
+TEST(Gui, AnyFileName) {
+  const char* page = std::getenv("TOVACREX_CODE_PAGE");
+  ASSERT_NE(page, nullptr) << "TOVACREX_CODE_PAGE must name the ANSI code page expected";
+  ASSERT_EQ(GetACP(), UINT(std::atoi(page)));
+  RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey);  // the program starts in English
+  TempDir dir;
+  for (const char* name : {"Фильм.avi", "映画.avi", "Café.avi"}) {
+    const std::string file = dir.File(name);
+    SCOPED_TRACE(file);
+    WriteBytes(file, riff::MakeAvi("div3", "DIV3").bytes);
+    Started program(TOVACREX_EXE, L"\"" + Wide(file) + L"\"");
+    HWND d = program.Dialog();
+    ASSERT_NE(d, nullptr);
+    RoundTrip(d, kEnglish, file);
+    Press(d, kQuitButton);
+    EXPECT_EQ(program.Status(), 0u);
+    Program p(kEnglish);
+    WatchFor watch(Doc(kEnglish, 1), [&](HWND w) { SetWindowTextW(NameField(w), Wide(file).c_str()), PostMessageW(w, WM_COMMAND, IDOK, 0); });
+    Press(p.Open(), kOpenButton);
+    RoundTrip(p.dialog, kEnglish, file);
+    const auto info = nlohmann::json::parse(CliOutput(L"info --json \"" + Wide(file) + L"\""));
+    EXPECT_EQ(std::tuple(info.at(0).at("file"), info.at(0).at("codec_id")), std::tuple(file, 6));
+  }
+}
+
+BOOL CALLBACK AddStatic(HWND w, LPARAM statics) {
+  wchar_t type[8] = {};
+  GetClassNameW(w, type, 8);
+  if (lstrcmpiW(type, L"Static") == 0) reinterpret_cast<std::vector<HWND>*>(statics)->push_back(w);
+  return TRUE;
+}
+
+// Every text of the dialog is painted whole inside its control, in both
+// languages; a long path keeps its file name, on one line.
+TEST(Gui, TextsFitTheirControls) {
+  const std::string name = "Holiday in the Crimea & summer 2003.avi";
+  for (int language : {0, 1}) {
+    Program p(language, "C:\\Documents and Settings\\Owner\\My Documents\\Films\\" + name);
+    std::vector<HWND> statics;
+    EnumChildWindows(p.Open(), AddStatic, LPARAM(&statics));
+    for (HWND control : statics) {
+      std::wstring painted, text = Text(control);
+      RECT r;
+      GetClientRect(control, &r);
+      const Lines lines = Painted(control);
+      for (const auto& [line, bottom] : lines) {
+        painted += line;
+        EXPECT_LE(bottom, r.bottom) << language << " " << line;
+      }
+      if (GetDlgCtrlID(control) == kFileField) {
+        EXPECT_EQ(lines.size(), 1u);
+        EXPECT_TRUE(painted.starts_with(L"C:\\") && painted.ends_with(L"\\" + Wide(name))) << painted;
+        continue;
+      }
+      for (std::size_t i = 0; i < text.size(); ++i)  // "&x" shows "x" underlined, "&&" shows "&"
+        if (text[i] == L'&') text.erase(i, 1);
+      std::erase(painted, L' '), std::erase(text, L' ');
+      EXPECT_EQ(painted, text) << language;
+    }
+  }
 }
 
 }  // namespace

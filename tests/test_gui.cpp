@@ -343,8 +343,9 @@ BOOL CALLBACK AddStatic(HWND w, LPARAM statics) {
   return TRUE;
 }
 
-// Every text of the dialog is painted whole inside its control, in both
-// languages; a long path keeps its file name, on one line.
+// Every text of the dialog is painted whole, inside its control and clear of
+// the texts below it, in both languages; a long path keeps its file name, on
+// one line.
 TEST(Gui, TextsFitTheirControls) {
   const std::string name = "Holiday in the Crimea & summer 2003.avi";
   for (int language : {0, 1}) {
@@ -352,13 +353,17 @@ TEST(Gui, TextsFitTheirControls) {
     std::vector<HWND> statics;
     EnumChildWindows(p.Open(), AddStatic, LPARAM(&statics));
     for (HWND control : statics) {
+      // Lines end above the control's bottom and above any text below it.
+      RECT r, o;
+      GetWindowRect(control, &r);
+      LONG limit = r.bottom;
+      for (HWND other : statics)
+        if (GetWindowRect(other, &o), o.top > r.top && o.left < r.right && o.right > r.left) limit = std::min(limit, o.top);
       std::wstring painted, text = Text(control);
-      RECT r;
-      GetClientRect(control, &r);
       const Lines lines = Painted(control);
       for (const auto& [line, bottom] : lines) {
         painted += line;
-        EXPECT_LE(bottom, r.bottom) << language << " " << line;
+        EXPECT_LE(r.top + bottom, limit) << language << " " << os::Utf8Name(line);
       }
       if (GetDlgCtrlID(control) == kFileField) {
         EXPECT_EQ(lines.size(), 1u);

@@ -29,6 +29,11 @@ declare -A probe=(
   [gstreamer1.0-tools]=/usr/bin/gst-launch-1.0
   [gstreamer1.0-plugins-good]=/usr/lib/x86_64-linux-gnu/gstreamer-1.0/libgstavi.so
   [gstreamer1.0-libav]=/usr/lib/x86_64-linux-gnu/gstreamer-1.0/libgstlibav.so
+  # The package check: the .deb unpacked and linted, its man page, the zip.
+  [lintian]=/usr/bin/lintian
+  [man-db]=/usr/bin/man
+  [file]=/usr/bin/file
+  [unzip]=/usr/bin/unzip
 )
 missing=()
 for p in "${!probe[@]}"; do

@@ -51,7 +51,7 @@ grep -q '^EXIT STATUS' <<<"$rendered" || fail "the man page lacks the exit statu
 bash tests/completion.sh "$root/usr/share/bash-completion/completions/tovacrex-cli" "$cli" || fail "the installed completion"
 
 echo "--- lintian"
-lintian --info --fail-on error "$deb" 2>&1 | { grep -v '^running with root privileges' || true; } | tee build/package/lintian.txt \
+lintian --display-info --fail-on error "$deb" 2>&1 | { grep -v '^running with root privileges' || true; } | tee build/package/lintian.txt \
   || fail "lintian reports errors"
 
 echo "=== package: the Windows zip"

@@ -5,8 +5,8 @@
 set -euo pipefail
 source "$1"
 cli=$2
-read -r -a spec <<<"$(complete -p tovacrex-cli)"
-fn=${spec[-2]}  # complete ... -F FUNCTION tovacrex-cli
+read -r -a registered <<<"$(complete -p tovacrex-cli)"
+fn=${registered[-2]}  # complete ... -F FUNCTION tovacrex-cli
 offers() {  # what completing the last of the words offers, one a line, sorted
   COMP_WORDS=(tovacrex-cli "$@") COMP_CWORD=$# COMP_LINE="tovacrex-cli $*" COMPREPLY=()
   COMP_POINT=${#COMP_LINE}

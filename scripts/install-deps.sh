@@ -29,9 +29,15 @@ declare -A probe=(
   [gstreamer1.0-tools]=/usr/bin/gst-launch-1.0
   [gstreamer1.0-plugins-good]=/usr/lib/x86_64-linux-gnu/gstreamer-1.0/libgstavi.so
   [gstreamer1.0-libav]=/usr/lib/x86_64-linux-gnu/gstreamer-1.0/libgstlibav.so
+  # The Windows tests: code pages from these locales, fonts as on Windows.
   [locales]=/usr/sbin/locale-gen
   [fonts-wine]=/usr/share/wine/fonts/marlett.ttf
   [fonts-crosextra-carlito]=/usr/share/fonts/truetype/crosextra/Carlito-Regular.ttf
+  # The package check: the .deb unpacked and linted, its man page, the zip.
+  [lintian]=/usr/bin/lintian
+  [man-db]=/usr/bin/man
+  [file]=/usr/bin/file
+  [unzip]=/usr/bin/unzip
 )
 # The Windows tests choose Wine's ANSI code page through these: 1252 and 1251.
 locales=(en_US.UTF-8 ru_RU.UTF-8)

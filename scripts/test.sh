@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what it needs, then builds and tests the
-# native build, the 32-bit Windows build (under Wine) and the sanitizer build.
+# native build, the 32-bit Windows build (under Wine) and the sanitizer build,
+# then makes and tries both packages.
 #
 #   scripts/test.sh                 everything
-#   scripts/test.sh --skip win32    leave out a part (native, win32, asan, fuzz);
-#                                   the run says what it left out
+#   scripts/test.sh --skip win32    leave out a part (native, win32, asan, fuzz,
+#                                   package); the run says what it left out
 #   TOVACREX_SKIP_FFMPEG=1 scripts/test.sh
 #                                   without the checks on ffmpeg-made files
 #                                   (each says what it skipped)
@@ -16,7 +17,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --skip) skip+=("$2"); shift 2 ;;
     --skip=*) skip+=("${1#--skip=}"); shift ;;
-    -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
     *) echo "test.sh: unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -50,6 +51,14 @@ if [ -x scripts/fuzz.sh ]; then
     scripts/fuzz.sh --short
     results+=("fuzz: passed")
   fi
+fi
+
+if skipped package; then
+  results+=("package: SKIPPED (asked for with --skip package)")
+else
+  echo "=== package: the Debian package and the Windows zip, made and tried"
+  scripts/package-check.sh
+  results+=("package: passed")
 fi
 
 if [ "${TOVACREX_SKIP_FFMPEG:-}" = 1 ]; then

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <process.h>
 #include <utility>
 
 #include "RiffBuilder.h"
@@ -20,10 +21,7 @@
 namespace {
 
 using Entries = std::vector<std::wstring>;
-std::wstring Wide(const std::string& s) {
-  std::wstring w(s.size(), L'\0');
-  return w.resize(MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), w.data(), int(w.size()))), w;
-}
+std::wstring Wide(const std::string& s) { return os::WideName(s); }
 std::wstring Doc(int language, int n) {  // text n (1..16) as the README states it
   static const auto rows = ReadmeTable("| # | English | Russian |");
   return Wide(rows.at(n - 1).at(1 + language));
@@ -52,11 +50,6 @@ struct Shown {  // the fields, the list and its choice, what is enabled
   bool list, label, save;
   bool operator==(const Shown&) const = default;
 };
-void PrintTo(const Shown& s, std::ostream* out) {
-  std::wstring all = s.file + L" | " + s.codec + L" |";
-  for (const auto& e : s.entries) all += L" " + e + L";";
-  *out << os::Utf8Name(all) << " selected " << s.selected << (s.list ? " list" : "") << (s.label ? " label" : "") << (s.save ? " save" : "");
-}
 Shown Read(HWND d) {
   HWND list = GetDlgItem(d, kTargetList);
   return {Text(GetDlgItem(d, kFileField)), Text(GetDlgItem(d, kCodecField)), Combo(list),
@@ -257,90 +250,42 @@ BOOL CALLBACK ProgramWindow(HWND w, LPARAM p) {  // the dialog of process p->fir
   return !found.second;
 }
 
-// A program of the build started with these arguments; its standard output
-// and errors go to `out` when given.
-struct Started {
-  Started(const char* exe, const std::wstring& args, HANDLE out = nullptr) {
-    std::wstring line = L"\"Z:" + Wide(exe) + L"\" " + args;
-    std::replace(line.begin(), line.begin() + line.find(L".exe"), L'/', L'\\');
-    STARTUPINFOW startup{sizeof startup};
-    if (out) startup.dwFlags = STARTF_USESTDHANDLES, startup.hStdOutput = startup.hStdError = out;
-    EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, out != nullptr, 0, nullptr, nullptr, &startup, &process));
-  }
-  ~Started() { CloseHandle(process.hThread), CloseHandle(process.hProcess); }
-  HWND Dialog() {
-    std::pair<DWORD, HWND> found{process.dwProcessId, nullptr};
-    for (int i = 0; i < 300 && !found.second; ++i) Sleep(100), EnumWindows(ProgramWindow, reinterpret_cast<LPARAM>(&found));
-    return found.second;
-  }
-  DWORD Status() {
-    DWORD code = 1;
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
-    return GetExitCodeProcess(process.hProcess, &code), code;
-  }
-  PROCESS_INFORMATION process{};
-};
-std::string CliOutput(const std::wstring& args) {
-  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
-  HANDLE read, write;
-  CreatePipe(&read, &write, &inherited, 0);
-  Started cli(TOVACREX_CLI_EXE, args, write);
-  CloseHandle(write);
-  std::string out;
-  char buffer[4096];
-  for (DWORD n; ReadFile(read, buffer, sizeof buffer, &n, nullptr) && n;) out.append(buffer, n);
-  CloseHandle(read);
-  EXPECT_EQ(cli.Status(), 0u);
-  return out;
-}
-
-TEST(Gui, TheProgramInItsOwnProcess) {
-  RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey);
-  TempDir dir;
-  const std::string file = dir.File("my film.avi");
-  WriteBytes(file, riff::MakeAvi("div3", "DIV3").bytes);
-  Started program(TOVACREX_EXE, L"\"" + Wide(file) + L"\"");
-  HWND d = program.Dialog();
-  ASSERT_NE(d, nullptr);
-  RoundTrip(d, kEnglish, file);
-  Press(d, kQuitButton);
-  EXPECT_EQ(program.Status(), 0u);
-  EXPECT_EQ(Stored(), 0);
-}
-
 // Names outside the ANSI code page that LC_ALL chose for this run, as
-// TOVACREX_CODE_PAGE states it: from the command line, from the Open dialog,
-// and through tovacrex-cli.exe, whose JSON gives the name in UTF-8.
+// TOVACREX_CODE_PAGE states it: given to the real tovacrex.exe on its command
+// line, chosen with Open, and given to tovacrex-cli.exe, whose JSON has the
+// name in UTF-8.
 TEST(Gui, AnyFileName) {
   const char* page = std::getenv("TOVACREX_CODE_PAGE");
   ASSERT_NE(page, nullptr) << "TOVACREX_CODE_PAGE must name the ANSI code page expected";
   ASSERT_EQ(GetACP(), UINT(std::atoi(page)));
-  RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey);  // the program starts in English
   TempDir dir;
-  for (const char* name : {"Фильм.avi", "映画.avi", "Café.avi"}) {
+  const std::wstring exe = L"Z:" + Wide(TOVACREX_EXE), cli = L"\"\"Z:" + Wide(TOVACREX_CLI_EXE) + L"\" info --json \"";
+  for (const char* name : {"Мой фильм.avi", "映画.avi", "Café.avi"}) {
     const std::string file = dir.File(name);
     SCOPED_TRACE(file);
     WriteBytes(file, riff::MakeAvi("div3", "DIV3").bytes);
-    Started program(TOVACREX_EXE, L"\"" + Wide(file) + L"\"");
-    HWND d = program.Dialog();
-    ASSERT_NE(d, nullptr);
-    RoundTrip(d, kEnglish, file);
-    Press(d, kQuitButton);
-    EXPECT_EQ(program.Status(), 0u);
+    RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey);
+    const HANDLE process = HANDLE(_wspawnl(_P_NOWAIT, exe.c_str(), exe.c_str(), (L"\"" + Wide(file) + L"\"").c_str(), nullptr));
+    std::pair<DWORD, HWND> found{GetProcessId(process), nullptr};
+    for (int i = 0; i < 300 && !found.second; ++i) Sleep(100), EnumWindows(ProgramWindow, reinterpret_cast<LPARAM>(&found));
+    ASSERT_NE(found.second, nullptr);
+    RoundTrip(found.second, kEnglish, file);
+    Press(found.second, kQuitButton);
+    DWORD status = 1;
+    EXPECT_EQ(WaitForSingleObject(process, 20000), WAIT_OBJECT_0);
+    GetExitCodeProcess(process, &status), CloseHandle(process);
+    EXPECT_EQ(std::pair(status, Stored()), std::pair(DWORD{0}, 0L));  // the setting written at the end
     Program p(kEnglish);
     WatchFor watch(Doc(kEnglish, 1), [&](HWND w) { SetWindowTextW(NameField(w), Wide(file).c_str()), PostMessageW(w, WM_COMMAND, IDOK, 0); });
     Press(p.Open(), kOpenButton);
     RoundTrip(p.dialog, kEnglish, file);
-    const auto info = nlohmann::json::parse(CliOutput(L"info --json \"" + Wide(file) + L"\""));
+    std::string out;
+    FILE* output = _wpopen((cli + Wide(file) + L"\"\"").c_str(), L"rb");
+    for (int c; output && (c = std::fgetc(output)) != EOF;) out += char(c);
+    EXPECT_EQ(output ? _pclose(output) : -1, 0);
+    const auto info = nlohmann::json::parse(out);
     EXPECT_EQ(std::tuple(info.at(0).at("file"), info.at(0).at("codec_id")), std::tuple(file, 6));
   }
-}
-
-BOOL CALLBACK AddStatic(HWND w, LPARAM statics) {
-  wchar_t type[8] = {};
-  GetClassNameW(w, type, 8);
-  if (lstrcmpiW(type, L"Static") == 0) reinterpret_cast<std::vector<HWND>*>(statics)->push_back(w);
-  return TRUE;
 }
 
 // Every text of the dialog is painted whole, inside its control and clear of
@@ -351,7 +296,7 @@ TEST(Gui, TextsFitTheirControls) {
   for (int language : {0, 1}) {
     Program p(language, "C:\\Documents and Settings\\Owner\\My Documents\\Films\\" + name);
     std::vector<HWND> statics;
-    EnumChildWindows(p.Open(), AddStatic, LPARAM(&statics));
+    for (HWND c = FindWindowExW(p.Open(), nullptr, L"Static", nullptr); c; c = FindWindowExW(p.dialog, c, L"Static", nullptr)) statics.push_back(c);
     for (HWND control : statics) {
       // Lines end above the control's bottom and above any text below it.
       RECT r, o;

@@ -11,6 +11,8 @@
 #include "avi/QmAVIFile.h"
 #include "avi/RiffIds.h"
 
+using riff::FCC;
+
 namespace fuzzcheck {
 
 #define FUZZ_CHECK(condition, what) \
@@ -45,49 +47,45 @@ inline bool DocumentedWalkFinds(const Bytes& data) {
   std::vector<Node> tree;
   riff::MemoryStream file(data);
   TQMRIFFStream cs(&file);
-  if (!cs.Descend() || cs.ChunkId != kRIFF) return false;
-  cs.StreamCount = 0;
   auto add = [&](int parent) { return tree.push_back({cs.ChunkId, cs.FormType, cs.DataPos, cs.ChunkSize, parent}), int(tree.size()) - 1; };
-  std::vector<int> stack;
-  for (int parent = add(-1); !cs.EndOfFile;) {
+  if (!cs.Descend() || cs.ChunkId != kRIFF) return false;
+  // The parents pushed, the current one last; -1 is the top level.
+  for (std::vector<int> parents{(cs.StreamCount = 0, add(-1))}; !cs.EndOfFile;) {
     if (cs.EndOfChunk) {
-      cs.Ascend(), parent = stack.empty() ? -1 : stack.back();
-      if (!stack.empty()) stack.pop_back();
-      continue;
+      cs.Ascend(), parents.pop_back();
+      if (parents.empty()) parents.push_back(-1);
+    } else if (cs.Descend()) {
+      const FourCC id = cs.ChunkId;
+      if (id == kRIFF) parents.back() = add(-1);
+      if (id == kLIST) parents.push_back(add(parents.back()));
+      if (!IsContainer(id)) {  // an index goes where the header read never looks
+        add(id == kIdx1 ? -2 : parents.back()), cs.StreamCount += id == MakeFourCC("strh"), cs.Ascend();
+        if (id != kIdx1) continue;
+      }
+      if ((cs.ChunkId == kLIST && cs.FormType == kMovi) || (cs.ChunkId == kRIFF && file.Seek(0, 1) > 12)) break;
     }
-    if (!cs.Descend()) continue;
-    const FourCC id = cs.ChunkId;
-    if (id == kRIFF) parent = add(-1);
-    else if (id == kIdx1) add(-2), cs.Ascend();  // nowhere the header read looks
-    else if (id == kLIST) stack.push_back(parent), parent = add(parent);
-    else {
-      add(parent), cs.StreamCount += id == MakeFourCC("strh"), cs.Ascend();
-      continue;
-    }
-    if ((cs.ChunkId == kLIST && cs.FormType == kMovi) || (cs.ChunkId == kRIFF && file.Seek(0, 1) > 12)) break;
   }
-  const int kNone = -3;  // -1 is the top level, -2 the index's place
-  auto child = [&](int parent, FourCC id, FourCC form, int after = -1) {
-    for (int i = after + 1; parent != kNone && i < int(tree.size()); ++i)
-      if (tree[i].parent == parent && tree[i].id == id && (!form || tree[i].form == form)) return i;
-    return kNone;
+  auto child = [&](int parent, const char* id, const char* form = nullptr, int after = -1) {
+    for (int i = after + 1; parent >= -1 && i < int(tree.size()); ++i)
+      if (tree[i].parent == parent && tree[i].id == FCC(id) && (!form || tree[i].form == FCC(form))) return i;
+    return -3;
   };
   // A field of a record read as far as the record and the file go, then
-  // zeros; its position counts as the driver counts it.
-  auto field = [&](int node, std::int64_t offset) -> std::pair<std::int64_t, FourCC> {
-    const auto [id, form, pos, size, parent] = tree[node];
+  // zeros; its position 0 unless it counts as the driver counts it.
+  auto field = [&](int node, std::int64_t offset) {
+    const Node& n = tree[node];
     std::uint8_t b[4] = {};
     for (std::int64_t i = 0; i < 4; ++i)
-      if (offset + i < size && pos + offset + i < std::int64_t(data.size())) b[i] = data[pos + offset + i];
-    return {size < offset + 4 || pos + offset + 4 > std::int64_t(data.size()) ? 0 : pos + offset, FourCCFromBytes(b)};
+      if (offset + i < n.size && n.pos + offset + i < std::int64_t(data.size())) b[i] = data[n.pos + offset + i];
+    return std::pair(n.size < offset + 4 || n.pos + offset + 4 > std::int64_t(data.size()) ? 0 : n.pos + offset, FourCCFromBytes(b));
   };
   std::pair<std::int64_t, FourCC> handler{0, 0}, compression{0, 0};
-  const int hdrl = child(child(-1, kRIFF, MakeFourCC("AVI ")), kLIST, MakeFourCC("hdrl"));
-  for (int strl = child(hdrl, kLIST, MakeFourCC("strl")); strl != kNone; strl = child(hdrl, kLIST, MakeFourCC("strl"), strl)) {
-    const int strh = child(strl, MakeFourCC("strh"), 0), strf = child(strl, MakeFourCC("strf"), 0);
-    if (strh == kNone || field(strh, 0).second != MakeFourCC("vids")) continue;
+  const int hdrl = child(child(-1, "RIFF", "AVI "), "LIST", "hdrl");
+  for (int strl = child(hdrl, "LIST", "strl"); strl >= 0; strl = child(hdrl, "LIST", "strl", strl)) {
+    const int strh = child(strl, "strh"), strf = child(strl, "strf");
+    if (strh < 0 || field(strh, 0).second != FCC("vids")) continue;
     handler = field(strh, 4);
-    if (strf != kNone) compression = field(strf, 16);
+    if (strf >= 0) compression = field(strf, 16);
   }
   const TCodecId codec = DetectCodec(handler.second, compression.second);
   return handler.first > 0 && codec >= kFirstCodec && codec <= kLastCodec;

@@ -297,7 +297,10 @@ void TQmAVIFileReader::ReadHeaders() {
 
   const TNodeIndex form = FindChildList(kNoNode, kRIFF, kAVI);
   if (form == kNoNode) return;
-  const TNodeIndex hdrl = FindChildList(form, kLIST, kHdrl);
+  // A form that ended early leaves its header list behind it, at the top level.
+  TNodeIndex hdrl = FindChildList(form, kLIST, kHdrl);
+  const bool hdrlInForm = hdrl != kNoNode;
+  if (!hdrlInForm) hdrl = FindNextList(form, kLIST, kHdrl);
   if (hdrl == kNoNode) return;
 
   if (const TNodeIndex avih = FindChild(hdrl, kAvih); avih != kNoNode)
@@ -305,11 +308,12 @@ void TQmAVIFileReader::ReadHeaders() {
                std::min<std::int64_t>(MainHeader.size(), GetNodeSize(avih)));
 
   // The first "strh" and "strf" of each stream list make a stream. A size
-  // that ends a list early leaves what it held behind it: stream lists in the
-  // form or at the top level, records beside their list. Those are read in
-  // file order too, a record as part of the stream list before it.
+  // that ends a list early leaves what it held behind it: records beside
+  // their stream list, stream lists behind the header list in the form, or at
+  // the top level when the form ended early too. Those are read in file order
+  // as well, a record as part of the stream list before it.
   TNodeIndex strh = kNoNode, strf = kNoNode;
-  bool inStream = false;
+  bool inStream = false, video = false;
   auto endStream = [&] {
     std::array<std::uint8_t, 64> record{};
     if (strh != kNoNode)
@@ -317,6 +321,7 @@ void TQmAVIFileReader::ReadHeaders() {
     const FourCC type = FourCCFromBytes(record.data());
     if (type == kAuds) ++AudioStreamCount;
     if (type == kVids) {
+      video = true;
       VideoStreamHeader = record;
       VideoStreamHeaderPos = GetNodePos(strh);
       VideoStreamHeaderSize = GetNodeSize(strh);
@@ -334,21 +339,29 @@ void TQmAVIFileReader::ReadHeaders() {
       }
     }
     strh = strf = kNoNode;
+    inStream = false;
   };
   auto take = [&](TNodeIndex n) {
     if (GetNodeId(n) == kStrh && strh == kNoNode) strh = n;
     if (GetNodeId(n) == kStrf && strf == kNoNode) strf = n;
   };
-  for (TNodeIndex first : {GetFirstChild(hdrl), GetNextSibling(hdrl), GetNextSibling(form)})
-    for (TNodeIndex n = first; n != kNoNode; n = GetNextSibling(n)) {
+  // Stream lists behind the header list only stand in for a video stream it
+  // lacks: once the walk scans, a "strl" far behind may be movie data.
+  auto readFrom = [&](TNodeIndex n, bool behind) {
+    for (; n != kNoNode; n = GetNextSibling(n)) {
       if (GetNodeId(n) == kLIST && GetNode(n).FormType == kStrl) {
         if (inStream) endStream();
+        if (behind && video) return false;
         inStream = true;
         for (TNodeIndex c = GetFirstChild(n); c != kNoNode; c = GetNextSibling(c)) take(c);
       } else if (inStream) {
         take(n);
       }
     }
+    return true;
+  };
+  if (readFrom(GetFirstChild(hdrl), false) && readFrom(GetNextSibling(hdrl), true) && hdrlInForm)
+    readFrom(GetNextSibling(form), true);
   if (inStream) endStream();
 
   file.Seek(saved, 0);

@@ -111,13 +111,13 @@ std::string Z4(4, '\0');
 TEST(AviReader, FindsTheVideoStream) {
   const Image plain = MakeAvi({.audio = true, .audioFirst = true, .extraStrl = {Chunk("strn", Text("video"))}});
   const Image two = Hdrl({Chunk("avih", 56), Strl("vids", "div3", "DIV3", "a"), Strl("vids", "xvid", "XVID", "b")});
-  const Image noFormat = Hdrl({Strl("vids", "div3", "DIV3", "a"), List("strl", {Chunk("strh", StrhData("vids", "xvid")).Label("b")})});
   const std::string code("\1\2\3\4");  // no letters: only the gap makes the scan look
   const Image gap = Build({Riff("AVI ", {List("hdrl", {Chunk("avih", 56), Raw(Bytes{1, 2, 3, 4, 5, 6}), Chunk("JUNK", 8),
                                                        Strl("vids", code, code, "v")}),
                                          List("movi", {Chunk("00dc", 10)})})});
-  Image longForm = plain, tinyHdrl = MakeAvi("div3", "DIV3"), hugeStrl = tinyHdrl, tinyForm = tinyHdrl, shortStrl = tinyHdrl,
+  Image noFormat = two, longForm = plain, tinyHdrl = MakeAvi("div3", "DIV3"), hugeStrl = tinyHdrl, tinyForm = tinyHdrl, shortStrl = tinyHdrl,
         emptyForm = tinyHdrl;
+  Set32(noFormat.bytes, static_cast<std::size_t>(two.HeaderPos("b.strf")), FCC("strd"));  // the later stream's format is gone
   Set32(longForm.bytes, 4, 0x7FFFFFF0);
   Set32(tinyHdrl.bytes, 16, 5);
   Set32(tinyForm.bytes, 4, 5), Set32(tinyForm.bytes, 16, 5);
@@ -129,7 +129,7 @@ TEST(AviReader, FindsTheVideoStream) {
   const std::tuple<const char*, Bytes, Found> cases[] = {
       {"audio first, extra chunks", plain.bytes, {v(plain).first, v(plain).second, "DX50/DX50", 0, 0, 1}},
       {"the last video stream wins", two.bytes, {two.DataPos("b.strh"), two.DataPos("b.strf"), "xvid/XVID", 0, 0, 0}},
-      {"its format or none, never another stream's", noFormat.bytes, {noFormat.DataPos("b"), 0, "xvid/" + Z4, 0, 0, 0}},
+      {"its format or none, never another stream's", noFormat.bytes, {two.DataPos("b.strh"), 0, "xvid/" + Z4, 0, 0, 0}},
       {"cut inside the format", Cut(plain.bytes, v(plain).second + 20), {v(plain).first, v(plain).second, "DX50/DX50", -2, 1, 1}},
       {"cut inside a header", Cut(plain.bytes, plain.HeaderPos("v.strh") + 5), {0, 0, Z4 + "/" + Z4, -2, 0, 1}},
       {"header list of 5 bytes: its stream lists are read behind it", tinyHdrl.bytes, {v(tinyHdrl).first, v(tinyHdrl).second, "div3/DIV3", -1, 3, 0}},

@@ -235,7 +235,7 @@ class MemoryStream : public TStream64 {
     const std::int64_t base = origin == 0 ? 0 : origin == 1 ? pos_ : Size();
     return origin > 2 || base + offset < 0 ? -1 : pos_ = base + offset;
   }
-  const Bytes& Data() const { return data_; }
+  Bytes& Data() { return data_; }  // changed here, it is written behind the stream's back
   std::int64_t Size() const { return static_cast<std::int64_t>(data_.size()); }
   std::int64_t writes = 0;
 

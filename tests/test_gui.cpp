@@ -169,9 +169,40 @@ TEST(Gui, ConvertsAndBackInBothLanguages) {
   }
 }
 
+// Every text of the dialog is painted whole, inside its control and clear of
+// the texts below it; a long path keeps its file name, on one line.
+void ExpectTextsFit(HWND dialog, const std::wstring& name) {
+  std::vector<HWND> statics;
+  for (HWND c = FindWindowExW(dialog, nullptr, L"Static", nullptr); c; c = FindWindowExW(dialog, c, L"Static", nullptr)) statics.push_back(c);
+  for (HWND control : statics) {
+    RECT r, o;
+    GetWindowRect(control, &r);
+    LONG limit = r.bottom;
+    for (HWND other : statics)
+      if (GetWindowRect(other, &o), o.top > r.top && o.left < r.right && o.right > r.left) limit = std::min(limit, o.top);
+    std::wstring painted, text = Text(control);
+    const Lines lines = Painted(control);
+    for (const auto& [line, bottom] : lines) {
+      painted += line;
+      EXPECT_LE(r.top + bottom, limit) << os::Utf8Name(line);
+    }
+    if (GetDlgCtrlID(control) == kFileField) {
+      EXPECT_EQ(lines.size(), 1u);
+      EXPECT_TRUE(painted.starts_with(L"C:\\") && painted.ends_with(L"\\" + name)) << painted;
+      continue;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i)  // "&x" shows "x" underlined, "&&" shows "&"
+      if (text[i] == L'&') text.erase(i, 1);
+    std::erase(painted, L' '), std::erase(text, L' ');
+    EXPECT_EQ(painted, text);
+  }
+}
+
+// The failure texts, each painted whole; a long name of a missing file keeps
+// its name visible.
 TEST(Gui, FailuresShowTheirTexts) {
   TempDir dir;
-  const std::string missing = dir.File("missing.avi"), text = dir.File("notes.avi"), unknown = dir.File("u.avi"), busy = dir.File("b.avi");
+  const std::string name = "Holiday in the Crimea & summer 2003.avi", missing = dir.File(name), text = dir.File("notes.avi"), unknown = dir.File("u.avi"), busy = dir.File("b.avi");
   WriteBytes(text, riff::Text("just some text"));
   WriteBytes(unknown, riff::MakeAvi("cvid", "cvid").bytes);
   const Bytes film = riff::MakeAvi("div3", "DIV3").bytes;
@@ -181,6 +212,7 @@ TEST(Gui, FailuresShowTheirTexts) {
     EXPECT_EQ(Read(Program(language).Open()), Nothing(Bracketed(language, 7), Bracketed(language, 8)));
     for (auto [f, n] : {std::pair(missing, 2), std::pair(text, 5), std::pair(unknown, 6)})
       EXPECT_EQ(Read(Program(language, f).Open()), Nothing(Wide(f), Doc(language, n)));
+    ExpectTextsFit(Program(language, missing).Open(), Wide(name));
     // Another program reads the file and lets nobody write it: a warning, then the failure state.
     Program p(language, busy);
     HWND d = p.Open();
@@ -242,14 +274,6 @@ TEST(Gui, SettingsAndOpenDialog) {
   EXPECT_EQ(Read(d), Offering(Wide(film), 6, {Name(3), Name(8), Name(7)}));
 }
 
-BOOL CALLBACK ProgramWindow(HWND w, LPARAM p) {  // the dialog of process p->first, into p->second
-  auto& found = *reinterpret_cast<std::pair<DWORD, HWND>*>(p);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(w, &owner);
-  if (owner == found.first && IsWindowVisible(w) && GetDlgItem(w, kSaveButton)) found.second = w;
-  return !found.second;
-}
-
 // Names outside the ANSI code page that LC_ALL chose for this run, as
 // TOVACREX_CODE_PAGE states it: given to the real tovacrex.exe on its command
 // line, chosen with Open, and given to tovacrex-cli.exe, whose JSON has the
@@ -266,11 +290,11 @@ TEST(Gui, AnyFileName) {
     WriteBytes(file, riff::MakeAvi("div3", "DIV3").bytes);
     RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey);
     const HANDLE process = HANDLE(_wspawnl(_P_NOWAIT, exe.c_str(), exe.c_str(), (L"\"" + Wide(file) + L"\"").c_str(), nullptr));
-    std::pair<DWORD, HWND> found{GetProcessId(process), nullptr};
-    for (int i = 0; i < 300 && !found.second; ++i) Sleep(100), EnumWindows(ProgramWindow, reinterpret_cast<LPARAM>(&found));
-    ASSERT_NE(found.second, nullptr);
-    RoundTrip(found.second, kEnglish, file);
-    Press(found.second, kQuitButton);
+    HWND d = nullptr;  // the one dialog there is: this process has none open
+    for (int i = 0; i < 300 && !(d && IsWindowVisible(d)); ++i) Sleep(100), d = FindWindowW(L"#32770", nullptr);
+    ASSERT_TRUE(d && IsWindowVisible(d));
+    RoundTrip(d, kEnglish, file);
+    Press(d, kQuitButton);
     DWORD status = 1;
     EXPECT_EQ(WaitForSingleObject(process, 20000), WAIT_OBJECT_0);
     GetExitCodeProcess(process, &status), CloseHandle(process);
@@ -285,41 +309,6 @@ TEST(Gui, AnyFileName) {
     EXPECT_EQ(output ? _pclose(output) : -1, 0);
     const auto info = nlohmann::json::parse(out);
     EXPECT_EQ(std::tuple(info.at(0).at("file"), info.at(0).at("codec_id")), std::tuple(file, 6));
-  }
-}
-
-// Every text of the dialog is painted whole, inside its control and clear of
-// the texts below it, in both languages; a long path keeps its file name, on
-// one line.
-TEST(Gui, TextsFitTheirControls) {
-  const std::string name = "Holiday in the Crimea & summer 2003.avi";
-  for (int language : {0, 1}) {
-    Program p(language, "C:\\Documents and Settings\\Owner\\My Documents\\Films\\" + name);
-    std::vector<HWND> statics;
-    for (HWND c = FindWindowExW(p.Open(), nullptr, L"Static", nullptr); c; c = FindWindowExW(p.dialog, c, L"Static", nullptr)) statics.push_back(c);
-    for (HWND control : statics) {
-      // Lines end above the control's bottom and above any text below it.
-      RECT r, o;
-      GetWindowRect(control, &r);
-      LONG limit = r.bottom;
-      for (HWND other : statics)
-        if (GetWindowRect(other, &o), o.top > r.top && o.left < r.right && o.right > r.left) limit = std::min(limit, o.top);
-      std::wstring painted, text = Text(control);
-      const Lines lines = Painted(control);
-      for (const auto& [line, bottom] : lines) {
-        painted += line;
-        EXPECT_LE(r.top + bottom, limit) << language << " " << os::Utf8Name(line);
-      }
-      if (GetDlgCtrlID(control) == kFileField) {
-        EXPECT_EQ(lines.size(), 1u);
-        EXPECT_TRUE(painted.starts_with(L"C:\\") && painted.ends_with(L"\\" + Wide(name))) << painted;
-        continue;
-      }
-      for (std::size_t i = 0; i < text.size(); ++i)  // "&x" shows "x" underlined, "&&" shows "&"
-        if (text[i] == L'&') text.erase(i, 1);
-      std::erase(painted, L' '), std::erase(text, L' ');
-      EXPECT_EQ(painted, text) << language;
-    }
   }
 }
 

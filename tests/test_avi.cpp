@@ -148,10 +148,7 @@ TEST(AviReader, FindsTheVideoStream) {
       {"11 bytes", Text("RIFF\4\0\0\0AVI"), {-1, -1, "", -4, 0, 0}},
   };
   for (const auto& [name, bytes, found] : cases) EXPECT_EQ(Analyse(bytes), found) << name;
-}
-
-// Memory does not grow with padding: it keeps no node.
-TEST(AviReader, PaddingKeepsNoNode) {
+  // Memory does not grow with padding: it keeps no node.
   std::vector<Piece> pieces(10000, Chunk("JUNK", 3));
   pieces.push_back(Strl("vids", "xvid", "XVID", "v"));
   MemoryStream s(Hdrl(pieces).bytes);
@@ -186,23 +183,6 @@ void CompareWalks(const Bytes& bytes, std::uint32_t seed) {
     };
     ASSERT_EQ(step(ref), step(rs)) << "call " << call;
     for (std::uint32_t d = 0; d < ref.Depth; ++d) ASSERT_EQ(ref.Tags[d].End(), rs.Tags[d].End()) << "call " << call;
-  }
-}
-
-std::vector<std::pair<std::string, Bytes>> MutatedCorpus(int count, std::uint32_t seed,
-                                                         std::vector<std::pair<std::string, Bytes>> corpus = Seeds()) {
-  std::mt19937 rng(seed);
-  for (std::size_t i = 0, seeds = corpus.size(); i < std::size_t(count); ++i)
-    corpus.emplace_back("mutation " + std::to_string(i), Mutate(corpus[rng() % seeds].second, rng));
-  return corpus;
-}
-
-TEST(ReadAhead, SameWalk) {
-  std::uint32_t seed = 0;
-  for (const auto& [name, bytes] : MutatedCorpus(1500, 7)) {
-    SCOPED_TRACE(name);
-    EXPECT_EQ(Analyse(bytes), Analyse(bytes, 0));
-    CompareWalks(bytes, ++seed);
   }
 }
 
@@ -269,33 +249,36 @@ bool ReaderFinds(const Bytes& data, const std::string& file) {
 }
 
 // Damaged variants of the seeds, the sample and the files in the folder
-// TOVACREX_DIFF_FILES, TOVACREX_DIFF_COUNT of them: wherever the plain
-// walk finds a codec with its handler field, the reader does too.
-TEST(AviReader, NeverWorseThanThePlainWalk) {
-  auto files = Seeds();
+// TOVACREX_DIFF_FILES, TOVACREX_DIFF_COUNT of them, then the kept fuzz
+// findings. Wherever the plain walk finds a codec with its handler field, the
+// reader does too; each walks the same with read-ahead as without;
+// every fortieth, and each finding, keeps the fuzz targets' checks.
+TEST(DamagedFiles, ReaderDriverAndReadAhead) {
+  auto inputs = Seeds();
   const char* folder = std::getenv("TOVACREX_DIFF_FILES");
   for (const std::string& dir : {std::string(TOVACREX_SOURCE_DIR) + "/samples", std::string(folder ? folder : "")})
     for (const auto& e : dir.empty() ? std::filesystem::directory_iterator() : std::filesystem::directory_iterator(dir))
-      if (e.path().extension() == ".avi") files.emplace_back(e.path().string(), ReadBytes(e.path().string()));
+      if (e.path().extension() == ".avi") inputs.emplace_back(e.path().string(), ReadBytes(e.path().string()));
   const char* count = std::getenv("TOVACREX_DIFF_COUNT");
-  int found[2][2] = {};  // [plain walk][reader]
+  std::mt19937 rng(11);
+  for (std::size_t i = 0, files = inputs.size(); i < std::size_t(count ? std::atoi(count) : 6000); ++i)
+    inputs.emplace_back("mutation " + std::to_string(i), Mutate(inputs[rng() % files].second, rng));
+  for (const auto& e : std::filesystem::directory_iterator(std::string(TOVACREX_SOURCE_DIR) + "/tests/regressions"))
+    inputs.emplace_back(e.path().filename().string(), ReadBytes(e.path().string()));
   TempDir dir;
-  for (const auto& [name, bytes] : MutatedCorpus(count ? std::atoi(count) : 6000, 11, files)) {
+  int found[2][2] = {};  // [plain walk][reader]
+  for (std::uint32_t i = 0; i < inputs.size(); ++i) {
+    const auto& [name, bytes] = inputs[i];
+    SCOPED_TRACE(name);
     const bool plain = PlainWalkFinds(bytes), reader = ReaderFinds(bytes, dir.File("f.avi"));
     ++found[plain][reader];
-    EXPECT_TRUE(reader || !plain) << name;
+    EXPECT_TRUE(reader || !plain);
+    EXPECT_EQ(Analyse(bytes), Analyse(bytes, 0));
+    CompareWalks(bytes, i);
+    if (i % 40 == 0 || !name.starts_with("mutation")) EXPECT_EQ(fuzzcheck::CheckDriver(dir.File("f.avi"), bytes), "");
   }
   std::printf("codec with handler field found by both: %d, the reader only: %d, the plain walk only: %d, neither: %d\n",
               found[1][1], found[0][1], found[1][0], found[0][0]);
-}
-
-// The fuzz targets' checks over the corpus, the kept findings and mutations.
-TEST(Robustness, DamagedFilesOnDisk) {
-  TempDir dir;
-  auto inputs = MutatedCorpus(150, 9);
-  for (const auto& e : std::filesystem::directory_iterator(std::string(TOVACREX_SOURCE_DIR) + "/tests/regressions"))
-    inputs.emplace_back(e.path().filename().string(), ReadBytes(e.path().string()));
-  for (const auto& [name, bytes] : inputs) EXPECT_EQ(fuzzcheck::CheckDriver(dir.File("f.avi"), bytes), "") << name;
 }
 
 #ifndef _WIN32

@@ -275,7 +275,9 @@ TEST(DamagedFiles, ReaderDriverAndReadAhead) {
     EXPECT_TRUE(reader || !plain);
     EXPECT_EQ(Analyse(bytes), Analyse(bytes, 0));
     CompareWalks(bytes, i);
-    if (i % 40 == 0 || !name.starts_with("mutation")) EXPECT_EQ(fuzzcheck::CheckDriver(dir.File("f.avi"), bytes), "");
+    if (i % 40 == 0 || !name.starts_with("mutation")) {
+      EXPECT_EQ(fuzzcheck::CheckDriver(dir.File("f.avi"), bytes), "");
+    }
   }
   std::printf("codec with handler field found by both: %d, the reader only: %d, the plain walk only: %d, neither: %d\n",
               found[1][1], found[0][1], found[1][0], found[0][0]);

@@ -100,8 +100,12 @@ bool ApplyPlan(TStream64& stream, const TConversionPlan& plan) {
   return false;
 }
 
+bool FieldsOverlap(std::int64_t a, std::int64_t b) { return a - b > -4 && a - b < 4; }
+
 bool WritePlan(const std::string& fileName, const TConversionPlan& plan) {
+  // A read-only file is made writable for the write, and read-only again.
   std::optional<std::uint32_t> attrs = os::GetAttributes(fileName);
+  if (attrs && !(*attrs & os::kAttrReadOnly)) attrs.reset();
   if (attrs) os::SetAttributes(fileName, *attrs & ~os::kAttrReadOnly);
   bool written = false;
   try {
@@ -138,9 +142,7 @@ std::optional<TConversionPlan> PlanConversion(const TAppState& s, TCodecId targe
   TConversionPlan plan{{s.HandlerFieldPos, s.ExpectedHandler, pair.Handler}, std::nullopt};
   FourCC compressionAfter = s.ExpectedCompression;
   if (s.CompressionFieldPos > 0) {
-    // Two fields that overlap could not both hold their values.
-    std::int64_t gap = s.CompressionFieldPos - s.HandlerFieldPos;
-    if (gap > -4 && gap < 4) return std::nullopt;
+    if (FieldsOverlap(s.HandlerFieldPos, s.CompressionFieldPos)) return std::nullopt;
     plan.Compression = TFieldWrite{s.CompressionFieldPos, s.ExpectedCompression, pair.Compression};
     compressionAfter = pair.Compression;
   }

@@ -62,6 +62,8 @@ bool ApplyPlan(TStream64& stream, const TConversionPlan& plan);
 // ApplyPlan on the named file, also when it is read-only; its attributes end
 // as they were. The plan's positions must come from an analysis of the file.
 bool WritePlan(const std::string& fileName, const TConversionPlan& plan);
+// Two fields that overlap could not both hold their values.
+bool FieldsOverlap(std::int64_t a, std::int64_t b);
 
 bool CanOpenFile(const std::string& fileName);
 

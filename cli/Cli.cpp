@@ -175,6 +175,34 @@ void SetTimeBack(TOutcome& o, const std::optional<std::int64_t>& time) {
     o.error = "written, but the modification time could not be set back";
 }
 
+// Writes the planned fields (both, or the file is left as it was), keeping
+// the modification time when asked, then reads the file back: the record must
+// say what the file now holds.
+TOutcome& Write(TOutcome& o, const TOptions& opt, const char* action) {
+  TAppState& s = o.state;
+  const TConversionPlan plan = *o.plan;
+  std::optional<std::int64_t> time;
+  if (!KeepTime(o, opt, time)) return o.plan.reset(), o;
+  if (!WritePlan(o.file, plan)) {
+    s.FileStatus = fsCannotWrite;
+    o.error = StatusText(fsCannotWrite);
+    o.plan.reset();
+    return SetTimeBack(o, time), o;
+  }
+  o.written = true;
+  o.action = action;
+  TAppState check;
+  check.AnyCase = opt.anyCase;
+  ProcessFile(check, o.file, kNoCodec);
+  s.FileStatus = check.FileStatus;
+  s.CurrentCodec = check.CurrentCodec;
+  if (check.FileStatus != fsOk || check.OriginalHandler != plan.Handler.New ||
+      (plan.Compression && check.OriginalCompression != plan.Compression->New))
+    o.error = "after writing, the file reads as " + Message(check) + " (handler " + Quoted(check.OriginalHandler) +
+              ", compression " + Quoted(check.OriginalCompression) + ")";
+  return SetTimeBack(o, time), o;
+}
+
 TOutcome Convert(const std::string& file, TCodecId target, const TOptions& opt) {
   TOutcome o = Info(file, opt);
   o.target = target;
@@ -206,26 +234,7 @@ TOutcome Convert(const std::string& file, TCodecId target, const TOptions& opt) 
     o.action = "dry-run";
     return o;
   }
-  std::optional<std::int64_t> time;
-  if (!KeepTime(o, opt, time)) return o.plan.reset(), o;
-  ProcessFile(s, file, target);
-  if (s.FileStatus != fsOk) {
-    o.error = StatusText(s.FileStatus);
-    o.plan.reset();  // the driver writes both fields or leaves the file as it was
-    return SetTimeBack(o, time), o;
-  }
-  o.written = true;
-  o.action = "converted";
-  // Read back: the record must say what the file now holds.
-  TAppState check;
-  check.AnyCase = opt.anyCase;
-  ProcessFile(check, file, kNoCodec);
-  if (check.FileStatus != fsOk || check.CurrentCodec != target) {
-    s.FileStatus = check.FileStatus;
-    s.CurrentCodec = check.CurrentCodec;
-    o.error = "after writing, the file reads as " + Message(check);
-  }
-  return SetTimeBack(o, time), o;
+  return Write(o, opt, "converted");
 }
 
 // One written entry of a convert record, turned round: at each offset the
@@ -262,8 +271,7 @@ TOutcome Undo(const TUndoEntry& u, const TOptions& opt) {
     *field = w->New;
     done = field;
   }
-  const std::int64_t gap = s.CompressionFieldPos - s.HandlerFieldPos;
-  if (u.plan.Compression && gap > -4 && gap < 4) {
+  if (u.plan.Compression && FieldsOverlap(s.HandlerFieldPos, s.CompressionFieldPos)) {
     o.error = "the file's two fields overlap; nothing written";
     return o;
   }
@@ -273,25 +281,7 @@ TOutcome Undo(const TUndoEntry& u, const TOptions& opt) {
     o.action = "dry-run";
     return o;
   }
-  std::optional<std::int64_t> time;
-  if (!KeepTime(o, opt, time)) return o.plan.reset(), o;
-  if (!WritePlan(u.file, u.plan)) {
-    s.FileStatus = fsCannotWrite;
-    o.error = StatusText(fsCannotWrite);
-    o.plan.reset();
-    return SetTimeBack(o, time), o;
-  }
-  o.written = true;
-  o.action = "undone";
-  TAppState check;
-  check.AnyCase = opt.anyCase;
-  ProcessFile(check, u.file, kNoCodec);
-  s.FileStatus = check.FileStatus;
-  s.CurrentCodec = check.CurrentCodec;
-  if (check.FileStatus != fsOk || check.OriginalHandler != handler || check.OriginalCompression != compression)
-    o.error = "after writing, the file reads as " + Message(check) + " (handler " + Quoted(check.OriginalHandler) +
-              ", compression " + Quoted(check.OriginalCompression) + ")";
-  return SetTimeBack(o, time), o;
+  return Write(o, opt, "undone");
 }
 
 std::string ConvertLine(const TOutcome& o) {

@@ -275,7 +275,7 @@ TOutcome Undo(const TUndoEntry& u, const TOptions& opt) {
     o.error = "the file's two fields overlap; nothing written";
     return o;
   }
-  o.target = DetectCodec(handler, compression);
+  o.target = DetectCodec(handler, compression, opt.anyCase);
   o.plan = u.plan;
   if (opt.dryRun) {
     o.action = "dry-run";

@@ -111,6 +111,10 @@ TEST(cli, JsonMembersForEachKindOfFile) {
     }
     EXPECT_EQ(now, k.file->bytes);
   }
+  // Undone with --any-case, an upper-case handler names its codec.
+  WriteBytes(dir.File("upper.avi"), upper.bytes);
+  std::ofstream(dir.File("up.json")) << Call({"convert", "--any-case", "--json", "--to", "6", dir.File("upper.avi")}).out;
+  EXPECT_EQ(Parsed(Call({"undo", "--any-case", "--json", dir.File("up.json")})).at(0)["target"], "Microsoft MPEG4 V3");
   // Several files make one array, in order; the human line spells FourCCs as the JSON does.
   const std::string a = dir.File("odd.avi"), b = dir.File("gone.avi");
   Output r = Call({"info", "--json", a, b});

@@ -374,9 +374,8 @@ void Walk(const std::string& folder, const std::string& suffix, std::vector<os::
     return;
   }
   if (listing.id) inside.push_back(*listing.id);
-  const bool separated = !folder.empty() && (folder.back() == '/' || folder.back() == os::kPathSeparator);
   for (const os::DirEntry& e : listing.entries) {
-    const std::string path = folder + (separated ? "" : std::string(1, os::kPathSeparator)) + e.name;
+    const std::string path = os::JoinPath(folder, e.name);
     if (e.kind == os::EntryKind::Folder) Walk(path, suffix, inside, found, report);
     else if (e.kind == os::EntryKind::File && EndsWith(e.name, suffix)) found.push_back(path);
   }

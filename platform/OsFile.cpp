@@ -9,4 +9,10 @@ bool CanOpenForReading(const std::string& name) {
   return true;
 }
 
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  const char last = folder.empty() ? '/' : folder.back();
+  const bool separated = last == '/' || last == kPathSeparator || (kPathSeparator == '\\' && last == ':');
+  return folder + (separated ? "" : std::string(1, kPathSeparator)) + name;
+}
+
 }  // namespace os

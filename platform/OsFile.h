@@ -88,6 +88,10 @@ std::wstring WideName(const std::string& utf8);
 std::string Utf8Name(const std::wstring& wide);
 #endif
 
+// A name inside a folder. On Windows "C:" stands for drive C's current
+// folder, so "C:" and "x" make "C:x", not "C:\\x".
+std::string JoinPath(const std::string& folder, const std::string& name);
+
 // Which implementation this build uses ("Win32" or "POSIX").
 const char* PlatformName();
 

@@ -117,9 +117,8 @@ std::string ErrorText(DWORD code) {
 // a walk cannot come back to a folder it is in: no identity is needed.
 Listing ListFolder(const std::string& name) {
   Listing r;
-  const bool separated = !name.empty() && (name.back() == '\\' || name.back() == '/' || name.back() == ':');
   WIN32_FIND_DATAW found;
-  HANDLE h = ::FindFirstFileW(WideName(name + (separated ? "*" : "\\*")).c_str(), &found);
+  HANDLE h = ::FindFirstFileW(WideName(JoinPath(name, "*")).c_str(), &found);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
     if (error != ERROR_FILE_NOT_FOUND) r.error = ErrorText(error);  // not found: an empty drive

@@ -123,6 +123,14 @@ TEST(cli, JsonMembersForEachKindOfFile) {
   auto hex = [](std::int64_t v) { std::ostringstream s; s << std::hex << v; return s.str(); };
   EXPECT_EQ(Call({"info", a}).out, a + ": Unknown codec (handler \"x\\x00\\x00\\x00\" at 0x" + hex(h) +
                                        ", compression \"\\x5Cab\\x7F\" at 0x" + hex(c) + ")\n");
+#ifdef _WIN32
+  // "C:" is drive C's current folder: its files are "C:odd.avi", not "C:\odd.avi".
+  const auto here = std::filesystem::current_path();
+  std::filesystem::current_path(std::filesystem::path(a).parent_path());
+  const json first = Parsed(Call({"info", "-r", "--json", "C:"})).at(0);
+  std::filesystem::current_path(here);
+  EXPECT_EQ(std::pair(first["file"], first["status"]), std::pair(json("C:odd.avi"), json(0)));
+#endif
 }
 
 // Folders with -r, the summary, and a convert record undone: files edited

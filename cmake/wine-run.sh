@@ -21,7 +21,7 @@ if [ ! -f "$prefix/.ready-2" ]; then
       # Carlito has Tahoma'"'"'s widths closely enough for the dialogs to wrap
       # as they do on Windows; Marlett draws the caption buttons.
       wine reg add "HKCU\\Software\\Wine\\Fonts\\Replacements" /v Tahoma /d Carlito /f >/dev/null 2>&1 || true
-      cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+      cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" || exit 1
       wineserver -w
       touch "$WINEPREFIX/.ready-2"
     fi'

@@ -1,5 +1,5 @@
-# Sourced by the fuzz and valgrind scripts: small AVI files ffmpeg writes, of
-# each codec family and with audio, unless TOVACREX_SKIP_FFMPEG=1 asks to leave
+# Sourced by the fuzz, valgrind and differential scripts: small AVI files
+# ffmpeg writes, of each codec family and with audio, unless TOVACREX_SKIP_FFMPEG=1 asks to leave
 # them out (the run says so). A missing ffmpeg stops the caller.
 #   make_ffmpeg_files CALLER DIR
 make_ffmpeg_files() {

@@ -38,15 +38,19 @@ warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || fail "man c
 [ -z "$warnings" ] || fail "the man page: $warnings"
 source=$(zcat "$page")
 rendered=$(MANWIDTH=200 man -l "$page")
-for command in $("$cli" --help | commands); do
+# Lists read from the program's help: an empty one would check nothing.
+listed() { [ -n "$1" ] || fail "no $2 read from the program's help"; printf '%s\n' "$1"; }
+for command in $(listed "$("$cli" --help | commands)" commands); do
   grep -q "^       $command\b" <<<"$(sed -n '/^COMMANDS/,/^OPTIONS/p' <<<"$rendered")" || fail "the man page lacks the command $command"
-  for option in $("$cli" "$command" --help | options) $("$cli" --help | options); do
+  for option in $(listed "$("$cli" "$command" --help | options)" "$command options") $("$cli" --help | options); do
     grep -qF -- "${option//-/\\-}" <<<"$source" || fail "the man page lacks $command's option $option"
   done
 done
+names=$("$cli" codecs --json | python3 -c 'import json, sys; print("\n".join(c["name"] for c in json.load(sys.stdin)))')
+[ "$(wc -l <<<"$names")" -eq 13 ] || fail "codecs --json did not list 13 codecs"
 while read -r name; do
   grep -qF -- "$name" <<<"$source" || fail "the man page lacks the codec $name"
-done < <("$cli" codecs --json | python3 -c 'import json, sys; print("\n".join(c["name"] for c in json.load(sys.stdin)))')
+done <<<"$names"
 grep -q '^EXIT STATUS' <<<"$rendered" || fail "the man page lacks the exit status"
 bash tests/completion.sh "$root/usr/share/bash-completion/completions/tovacrex-cli" "$cli" || fail "the installed completion"
 

@@ -26,17 +26,9 @@ struct TCountingFileStream : TFileStream64 {
   std::int64_t Calls = 0, Writes = 0, Budget;
 };
 
-// A record's copy holds the file's bytes as far as the record and the file go, then zeros.
-inline bool CopyHolds(const std::uint8_t* copy, std::int64_t copySize, std::int64_t pos, std::int64_t size, const Bytes& file) {
-  const std::int64_t n = pos > 0 ? std::min({copySize, size, static_cast<std::int64_t>(file.size()) - pos}) : 0;
-  for (std::int64_t i = 0; i < copySize; ++i)
-    if (copy[i] != (i < n ? file[static_cast<std::size_t>(pos + i)] : 0)) return false;
-  return pos >= 0;
-}
-
-// The reader: the right status, a walk that ends, a tree that links onwards
-// inside the file, copies that are the file's, never a write, and the same
-// again from a second scan.
+// The reader: the right status, a walk that ends, never a write, and the
+// same again from a second scan. (What it finds is checked through the
+// driver: the fields hold what it reports.)
 inline std::string CheckReader(const std::string& path, const Bytes& data, std::int32_t* integrity = nullptr) {
   WriteBytes(path, data);
   const bool riff = data.size() >= 12 && FourCCFromBytes(data.data()) == MakeFourCC("RIFF");
@@ -54,16 +46,6 @@ inline std::string CheckReader(const std::string& path, const Bytes& data, std::
       FUZZ_CHECK(r.Scan(0) == 0 && r.FileSize == static_cast<std::int64_t>(data.size()), "Scan failed");
       FUZZ_CHECK(s.Calls <= s.Budget, "the walk did not end within its budget of stream calls");
       FUZZ_CHECK(pass == 0 || results() == before, "a second scan found something else");
-      std::int32_t damaged = 0;
-      for (TNodeIndex i = 0; i < r.NodeCount; ++i) {
-        const TChunkNode& n = r.GetNode(i);
-        FUZZ_CHECK(n.DataPos >= 0 && n.DataPos <= r.FileSize, "a node outside the file");
-        FUZZ_CHECK((n.NextSibling > i || n.NextSibling == kNoNode) && (n.FirstChild > i || n.FirstChild == kNoNode), "a link backwards");
-        damaged += (n.Flags & nfDamaged) != 0;
-      }
-      FUZZ_CHECK(damaged <= r.DamagedCount, "more damaged nodes than DamagedCount");  // padding keeps no node
-      FUZZ_CHECK(CopyHolds(r.VideoStreamHeader.data(), 64, r.VideoStreamHeaderPos, r.VideoStreamHeaderSize, data), "strh copy");
-      FUZZ_CHECK(CopyHolds(r.VideoFormat.data(), 40, r.VideoFormatPos, r.VideoFormatSize, data), "strf copy");
       if (integrity) *integrity = r.Integrity;
     }
     FUZZ_CHECK(s.Writes == 0, "the reader wrote to the file");

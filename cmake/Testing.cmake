@@ -1,6 +1,9 @@
 # GoogleTest: the system package natively; built from Debian's installed
-# sources (/usr/src/googletest) for the Windows cross build.
-if(CMAKE_CROSSCOMPILING)
+# sources (/usr/src/googletest) for the Windows cross build. A build without
+# tests needs neither.
+if(NOT TOVACREX_TESTS)
+  return()
+elseif(CMAKE_CROSSCOMPILING)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")

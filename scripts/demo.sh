@@ -3,9 +3,8 @@
 # convert it to another codec of its group, and back to its original codes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if ! command -v cmake >/dev/null || ! command -v g++ >/dev/null; then
-  scripts/install-deps.sh
-fi
+# Only what building the command line needs; the test tools are test.sh's.
+scripts/install-deps.sh --demo
 cmake --preset native -B build/demo -DTOVACREX_TESTS=OFF >/dev/null
 cmake --build build/demo -j2 --target tovacrex-cli >/dev/null
 cli=build/demo/cli/tovacrex-cli

@@ -1,13 +1,27 @@
 #!/usr/bin/env bash
 # Installs from apt what the builds and tests need, when it is missing.
 # Without root it prints the exact command to run instead and fails.
+#
+#   scripts/install-deps.sh          everything the test suite needs
+#   scripts/install-deps.sh --demo   only what building tovacrex-cli needs
 set -euo pipefail
 
-need_i386=0
-dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
-
 # package -> a file that proves it is installed
+# The command line alone: compiler, build tool and its two header libraries.
 declare -A probe=(
+  [g++]=/usr/bin/g++
+  [make]=/usr/bin/make
+  [cmake]=/usr/bin/cmake
+  [libcli11-dev]=/usr/include/CLI/CLI.hpp
+  [nlohmann-json3-dev]=/usr/include/nlohmann/json.hpp
+)
+demo=0
+[ "${1:-}" = --demo ] && demo=1
+
+need_i386=0
+if [ $demo -eq 0 ]; then
+dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
+probe+=(
   [g++-mingw-w64-i686]=/usr/bin/i686-w64-mingw32-g++
   [wine]=/usr/bin/wine
   [wine32:i386]=/usr/lib/wine/wine
@@ -21,9 +35,6 @@ declare -A probe=(
   [clang]=/usr/bin/clang++
   [libclang-rt-14-dev]=/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a
   [valgrind]=/usr/bin/valgrind
-  [cmake]=/usr/bin/cmake
-  [libcli11-dev]=/usr/include/CLI/CLI.hpp
-  [nlohmann-json3-dev]=/usr/include/nlohmann/json.hpp
   [python3-jsonschema]=/usr/lib/python3/dist-packages/jsonschema/__init__.py
   [mencoder]=/usr/bin/mencoder
   [gstreamer1.0-tools]=/usr/bin/gst-launch-1.0
@@ -41,15 +52,18 @@ declare -A probe=(
 )
 # The Windows tests choose Wine's ANSI code page through these: 1252 and 1251.
 locales=(en_US.UTF-8 ru_RU.UTF-8)
+else
+locales=()
+fi
 missing=()
 for p in "${!probe[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+  if [ ! -e "${probe[$p]}" ]; then
     missing+=("$p")
   fi
 done
 
 missing_locales=()
-for l in "${locales[@]}"; do
+for l in "${locales[@]+"${locales[@]}"}"; do
   locale -a 2>/dev/null | grep -qx "${l%.UTF-8}.utf8" || missing_locales+=("$l")
 done
 
@@ -62,7 +76,7 @@ cmd="true"
 [ $need_i386 -eq 1 ] && cmd+=" && dpkg --add-architecture i386"
 [ ${#missing[@]} -gt 0 ] &&
   cmd+=" && apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends ${missing[*]}"
-for l in "${missing_locales[@]}"; do cmd+=" && echo '$l UTF-8' >> /etc/locale.gen"; done
+for l in "${missing_locales[@]+"${missing_locales[@]}"}"; do cmd+=" && echo '$l UTF-8' >> /etc/locale.gen"; done
 [ ${#missing_locales[@]} -gt 0 ] && cmd+=" && locale-gen"
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -7,5 +7,5 @@ prefix=$2
 shift 2
 "$wine_run" "$prefix" "$@"
 rc=$?
-WINEPREFIX="$prefix" wineserver -w
+"$wine_run" "$prefix" wineserver -w
 exit $rc

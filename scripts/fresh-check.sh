@@ -32,7 +32,7 @@ case "$tarball" in "$checkout"/*) echo "fresh-check.sh: the cache must lie outsi
 
 # The mirror this machine's own apt uses: a fresh machine here reaches no other.
 mirror=$(sed -n 's/^URIs: *\([^ ]*\).*/\1/p; s/^deb \(\[[^]]*\] \)\{0,1\}\([^ ]*\) bookworm .*/\2/p' \
-           /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null | grep -v security | head -n1)
+           /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null | grep -v security | head -n1 || true)
 [ -n "$mirror" ] || { echo "fresh-check.sh: no Debian mirror found in this machine's apt sources" >&2; exit 2; }
 
 if [ ! -s "$tarball" ]; then

@@ -25,6 +25,9 @@ probe+=(
   [g++-mingw-w64-i686]=/usr/bin/i686-w64-mingw32-g++
   [wine]=/usr/bin/wine
   [wine32:i386]=/usr/lib/wine/wine
+  # The Windows tests on a host that runs 64-bit code only (see test.sh).
+  [wine64]=/usr/lib/wine/wine64
+  [g++-mingw-w64-x86-64-posix]=/usr/bin/x86_64-w64-mingw32-g++-posix
   [xvfb]=/usr/bin/Xvfb
   [xdotool]=/usr/bin/xdotool
   [ffmpeg]=/usr/bin/ffmpeg

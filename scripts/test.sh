@@ -41,7 +41,18 @@ run_preset() {
 }
 
 run_preset native
-run_preset win32
+# Wine runs 32-bit programs only where the kernel runs 32-bit code, and some
+# hosts run 64-bit code only. There the 32-bit build is still made, and the
+# Windows tests run on the same sources built for 64-bit Windows.
+if skipped win32 || /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  run_preset win32
+else
+  echo "=== win32: configure, build; this machine cannot run 32-bit programs, so its tests run in the win64 build"
+  cmake --preset win32 -DTOVACREX_TESTS=ON
+  cmake --build --preset win32
+  results+=("win32: built; tests NOT RUN here: this machine cannot run 32-bit programs")
+  run_preset win64
+fi
 run_preset asan
 if [ -x scripts/fuzz.sh ]; then
   if skipped fuzz; then
@@ -57,8 +68,12 @@ if skipped package; then
   results+=("package: SKIPPED (asked for with --skip package)")
 else
   echo "=== package: the Debian package and the Windows zip, made and tried"
-  scripts/package-check.sh
-  results+=("package: passed")
+  scripts/package-check.sh | tee build/package-check.log
+  if grep -q "NOT RUN" build/package-check.log; then
+    results+=("package: passed; the zip's programs NOT RUN here: this machine cannot run 32-bit programs")
+  else
+    results+=("package: passed")
+  fi
 fi
 
 if [ "${TOVACREX_SKIP_FFMPEG:-}" = 1 ]; then

@@ -224,6 +224,20 @@ TEST(Gui, FailuresShowTheirTexts) {
   }
 }
 
+// The built program's manifest, byte for byte as the README shows it.
+TEST(Program, ManifestAsDocumented) {
+  std::ifstream readme(std::string(TOVACREX_SOURCE_DIR) + "/README.md");
+  std::string line, documented;
+  while (std::getline(readme, line) && line != "```xml") {}
+  std::getline(readme, documented);
+  HMODULE exe = LoadLibraryExW((L"Z:" + Wide(TOVACREX_EXE)).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_TRUE(exe);
+  HRSRC found = FindResourceW(exe, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
+  ASSERT_TRUE(found);
+  EXPECT_EQ(std::string(static_cast<const char*>(LockResource(LoadResource(exe, found))), SizeofResource(exe, found)), documented);
+  FreeLibrary(exe);
+}
+
 // The strings, the language menu and its setting, and the open-file dialog.
 TEST(Gui, SettingsAndOpenDialog) {
   for (int language : {0, 1})

@@ -8,7 +8,7 @@ _tovacrex_cli() {
   if [[ $cur == "=" ]]; then cur=""; elif [[ $prev == "=" ]]; then prev=${COMP_WORDS[COMP_CWORD-2]}; fi
   for ((i = 1; i < COMP_CWORD; i++)); do
     case ${COMP_WORDS[i]} in
-      info | convert | undo | codecs) command=${COMP_WORDS[i]}; break ;;
+      info | convert | undo | history | codecs) command=${COMP_WORDS[i]}; break ;;
     esac
   done
   COMPREPLY=()
@@ -33,8 +33,8 @@ _tovacrex_cli() {
     case $command in
       "") options+=" --version" ;;
       info) options+=" --json -r --recursive --any-case" ;;
-      convert) options+=" --to --dry-run --json -r --recursive --preserve-mtime --any-case" ;;
-      undo) options+=" --dry-run --json -r --recursive --preserve-mtime --any-case" ;;
+      convert) options+=" --to --dry-run --json -r --recursive --preserve-mtime --any-case --record --no-record" ;;
+      undo) options+=" --dry-run --json -r --recursive --preserve-mtime --any-case --last" ;;
       codecs) options+=" --json" ;;
     esac
     COMPREPLY=($(compgen -W "$options" -- "$cur"))
@@ -42,14 +42,16 @@ _tovacrex_cli() {
   fi
 
   case $command in
-    "") COMPREPLY=($(compgen -W "info convert undo codecs" -- "$cur")) ;;
-    codecs) ;;
+    "") COMPREPLY=($(compgen -W "info convert undo history codecs" -- "$cur")) ;;
+    codecs | history) ;;
     *)
-      local pattern='*.[aA][vV][iI]'
-      [[ $command == undo ]] && pattern='*.[jJ][sS][oO][nN]'
+      # Records: convert --json's arrays (*.json) and line records (*.jsonl).
+      local patterns=('*.[aA][vV][iI]') pattern
+      [[ $command == undo ]] && patterns=('*.[jJ][sS][oO][nN]' '*.[jJ][sS][oO][nN][lL]')
       compopt -o filenames 2>/dev/null
       local IFS=$'\n'
-      COMPREPLY=($(compgen -d -- "$cur") $(compgen -f -X "!$pattern" -- "$cur"))
+      COMPREPLY=($(compgen -d -- "$cur"))
+      for pattern in "${patterns[@]}"; do COMPREPLY+=($(compgen -f -X "!$pattern" -- "$cur")); done
       ;;
   esac
 }

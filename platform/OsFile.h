@@ -18,7 +18,8 @@ enum class Access { Read, Write, ReadWrite };
 // Which accesses other openers keep while we hold the file.
 enum Share : unsigned { ShareNone = 0, ShareRead = 1, ShareWrite = 2, ShareReadWrite = 3 };
 
-enum class Disposition { OpenExisting, CreateAlways };
+// OpenAlways: an existing file as it is, else a new empty one.
+enum class Disposition { OpenExisting, CreateAlways, OpenAlways };
 
 // Seek origins, numbered like the platform's move methods.
 enum SeekOrigin : std::uint16_t { FromBeginning = 0, FromCurrent = 1, FromEnd = 2 };
@@ -91,6 +92,19 @@ std::string Utf8Name(const std::wstring& wide);
 // A name inside a folder. On Windows "C:" stands for drive C's current
 // folder, so "C:" and "x" make "C:x", not "C:\\x".
 std::string JoinPath(const std::string& folder, const std::string& name);
+
+// What the last failed call of this layer met, as the system words it.
+std::string LastErrorText();
+// The folder and the folders above it, those missing; true when it exists.
+bool MakeFolders(const std::string& name);
+bool RemoveFile(const std::string& name);
+// Makes the folder's entries durable (a file created in it); Windows does
+// that with the file itself.
+bool FlushFolder(const std::string& name);
+// The name as an absolute one, against the current folder.
+std::string AbsolutePath(const std::string& name);
+// An environment variable, UTF-8; nothing when it is unset or empty.
+std::optional<std::string> GetEnv(const char* name);
 
 // Which implementation this build uses ("Win32" or "POSIX").
 const char* PlatformName();

@@ -1,6 +1,7 @@
 #include "OsFile.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -19,6 +20,7 @@ FileHandle OpenFile(const std::string& name, Access access, unsigned /*share*/, 
     case Access::ReadWrite: flags |= O_RDWR; break;
   }
   if (disposition == Disposition::CreateAlways) flags |= O_CREAT | O_TRUNC;
+  if (disposition == Disposition::OpenAlways) flags |= O_CREAT;
   int fd;
   do {
     fd = ::open(name.c_str(), flags, 0666);
@@ -153,6 +155,38 @@ Listing ListFolder(const std::string& name) {
 bool IsFolder(const std::string& name) {
   struct stat st {};
   return ::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string LastErrorText() { return std::strerror(errno); }
+
+bool MakeFolders(const std::string& name) {
+  struct stat st {};
+  if (name.empty() || (::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) return !name.empty();
+  const std::size_t slash = name.find_last_of('/');
+  if (slash != std::string::npos && slash > 0 && !MakeFolders(name.substr(0, slash))) return false;
+  return ::mkdir(name.c_str(), 0777) == 0 || errno == EEXIST;
+}
+
+bool RemoveFile(const std::string& name) { return ::unlink(name.c_str()) == 0; }
+
+bool FlushFolder(const std::string& name) {
+  const int fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const bool ok = fd >= 0 && ::fsync(fd) == 0;
+  if (fd >= 0) ::close(fd);
+  return ok;
+}
+
+std::string AbsolutePath(const std::string& name) {
+  if (!name.empty() && name[0] == '/') return name;
+  std::string cwd(4096, '\0');
+  if (!::getcwd(cwd.data(), cwd.size())) return name;
+  cwd.resize(std::strlen(cwd.c_str()));
+  return JoinPath(cwd, name);
+}
+
+std::optional<std::string> GetEnv(const char* name) {
+  const char* v = std::getenv(name);
+  return v && *v ? std::optional<std::string>(v) : std::nullopt;
 }
 
 const char* PlatformName() { return "POSIX"; }

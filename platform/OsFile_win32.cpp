@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 
 namespace os {
@@ -40,7 +41,9 @@ std::string Utf8Name(const std::wstring& wide) {
 FileHandle OpenFile(const std::string& name, Access access, unsigned share, Disposition disposition) {
   DWORD desired = access == Access::Read ? GENERIC_READ : access == Access::Write ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE;
   DWORD shareMode = ((share & ShareRead) ? FILE_SHARE_READ : 0) | ((share & ShareWrite) ? FILE_SHARE_WRITE : 0);
-  DWORD how = disposition == Disposition::CreateAlways ? CREATE_ALWAYS : OPEN_EXISTING;
+  DWORD how = disposition == Disposition::CreateAlways ? CREATE_ALWAYS
+              : disposition == Disposition::OpenAlways  ? OPEN_ALWAYS
+                                                        : OPEN_EXISTING;
   HANDLE h = ::CreateFileW(WideName(name).c_str(), desired, shareMode, nullptr, how, FILE_ATTRIBUTE_NORMAL, nullptr);
   return FromWin(h);
 }
@@ -140,6 +143,33 @@ Listing ListFolder(const std::string& name) {
 bool IsFolder(const std::string& name) {
   const DWORD a = ::GetFileAttributesW(WideName(name).c_str());
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string LastErrorText() { return ErrorText(::GetLastError()); }
+
+bool MakeFolders(const std::string& name) {
+  if (name.empty() || IsFolder(name)) return !name.empty();
+  const std::size_t slash = name.find_last_of("\\/");
+  if (slash != std::string::npos && slash > 0 && name[slash - 1] != ':' && !MakeFolders(name.substr(0, slash))) return false;
+  return ::CreateDirectoryW(WideName(name).c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool RemoveFile(const std::string& name) { return ::DeleteFileW(WideName(name).c_str()); }
+
+bool FlushFolder(const std::string&) { return true; }
+
+std::string AbsolutePath(const std::string& name) {
+  const std::wstring wide = WideName(name);
+  std::wstring full(32768, L'\0');
+  const DWORD n = ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (n == 0 || n >= full.size()) return name;
+  full.resize(n);
+  return Utf8Name(full);
+}
+
+std::optional<std::string> GetEnv(const char* name) {
+  const wchar_t* v = ::_wgetenv(WideName(name).c_str());
+  return v && *v ? std::optional<std::string>(Utf8Name(v)) : std::nullopt;
 }
 
 const char* PlatformName() { return "Win32"; }

@@ -18,7 +18,7 @@ help_options() { "$cli" "$@" --help | sed -n '/^Options:/,/^$/s/^  \(-[^ ]*\).*/
 
 same "$(offers '')" "$("$cli" --help | sed -n '/^Subcommands:/,/^$/s/^  \([a-z]*\) .*/\1/p' | sort)"
 same "$(offers -)" "$(help_options)"
-for command in info convert undo codecs; do same "$(offers "$command" -)" "$(help_options "$command")"; done
+for command in info convert undo history codecs; do same "$(offers "$command" -)" "$(help_options "$command")"; done
 names=$("$cli" codecs --json | python3 -c 'import json, sys; print("\n".join(c["name"] for c in json.load(sys.stdin)))')
 same "$(offers convert --to '')" "$(while read -r name; do printf '%q\n' "$name"; done <<<"$names" | sort)"
 same "$(offers convert --to 'divx\ v3')" "$(printf '%s\n' 'DivX\ V3\ Fast' 'DivX\ V3\ Low')"

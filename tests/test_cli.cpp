@@ -20,6 +20,12 @@ const std::string kProgram = "tovacrex-cli";
 
 struct Output { int status; std::string out, err; };
 
+// The runs' history goes to a folder of the test's own, not the user's.
+#ifndef _WIN32
+const TempDir kState;
+const bool kStateSet = setenv("XDG_STATE_HOME", kState.File("").c_str(), 1) == 0;
+#endif
+
 Output Call(const std::vector<std::string>& args) {
   std::ostringstream out, err;
   int status = RunCli(args, out, err);
@@ -175,22 +181,71 @@ TEST(cli, CollectionsAndUndo) {
   json forged = json::array({Parsed(r)[1]});
   forged[0]["writes"][1] = {{"offset", 8}, {"old", "XXXX"}, {"new", "AVI "}};  // the form type is there, no field
   std::ofstream(dir.File("forged.json")) << forged;
-  std::ofstream(bad) << "{";
+  std::ofstream(bad) << "{]";
   WriteBytes(d, cvid.bytes), fs::last_write_time(d, t0);
   EXPECT_EQ(Call({"undo", "--dry-run", rec}).status, 1);
   EXPECT_EQ(fs::last_write_time(m / "a.avi"), t0);
   r = Call({"undo", "--json", "--preserve-mtime", bad, dir.File("forged.json"), rec});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(errLines(r).at(0), kProgram + ": " + bad + ": not JSON (at byte 2), so not a convert record");
+  EXPECT_EQ(errLines(r).at(0), kProgram + ": " + bad + ": not JSON (line 1, at byte 2), so not a convert record");
   std::vector<std::pair<std::string, bool>> undone, expected{{(m / "a.avi").string(), false}};
   for (const json& o : Parsed(r)) undone.emplace_back(o["file"], o["written"]);
   for (const File& f : files) if (inWalk(f) && f.image == &xvid) expected.emplace_back(f.name.string(), f.restored);
+  std::reverse(expected.begin(), expected.end());  // the newest first
   EXPECT_EQ(undone, expected);
   fs::permissions(m / "locked", fs::perms::owner_all);
   for (const File& f : files) {
     SCOPED_TRACE(f.name.string());
     EXPECT_EQ(ReadBytes(f.name.string()), f.name == d ? cvid.bytes : f.image->bytes);
     EXPECT_EQ(fs::last_write_time(f.name), t0);
+  }
+}
+
+// Undo from a record cut anywhere, newest first, each field judged on its own:
+// a.avi converted, b.avi torn (its compression never written), c.avi never reached.
+TEST(cli, UndoFromAnyCut) {
+  TempDir dir;
+  const riff::Image xvid = riff::MakeAvi({.handler = "xvid", .compression = "XVID", .extraStrl = {riff::Chunk("strn", riff::Text("divxDX50")).Label("n")}});
+  const std::vector<std::string> f{dir.File("a.avi"), dir.File("b.avi"), dir.File("c.avi")};
+  const std::string rec = dir.File("run.jsonl"), cut = dir.File("cut");
+  const std::size_t c = xvid.DataPos("v.strf") + 16, n = xvid.DataPos("n");
+  auto text = [](const std::string& name) { const Bytes b = ReadBytes(name); return std::string(b.begin(), b.end()); };
+  std::filesystem::remove(rec);
+  for (const std::string& name : f) WriteBytes(name, xvid.bytes);
+  const Output converted = Call({"convert", "--json", "--record", rec, "--to", "DivX 5", f[0], f[1], f[2]});
+  const std::string lines = text(rec), array = converted.out;
+  std::vector<json> record;  // its start, an entry a file with the writes --json reports, its end
+  std::istringstream in(lines);
+  for (std::string line; std::getline(in, line);) record.push_back(json::parse(line));
+  ASSERT_EQ(record.size(), 5u);
+  EXPECT_EQ(std::tuple(record[0]["run"], record[4]["run"], record[4]["written"], record[4]["interrupted"]), std::tuple("start", "end", 3, false));
+  for (int i : {0, 1, 2}) EXPECT_EQ(std::pair(record[1 + i]["file"], record[1 + i]["writes"]), std::pair(json(f[i]), Parsed(converted)[i]["writes"]));
+  const Bytes done = ReadBytes(f[0]);
+  Bytes torn = done;
+  std::copy_n(xvid.bytes.begin() + c, 4, torn.begin() + c);
+  const json forged = json::array({{{"file", f[0]}, {"written", true}, {"writes", {{{"offset", n}, {"old", "xvid"}, {"new", "divx"}},
+                                                                                  {{"offset", n + 4}, {"old", "XVID"}, {"new", "DX50"}}}}}});
+  const std::size_t second = array.find("\"file\"", array.find("\"file\"") + 1), last = lines.rfind("{\"file\"");
+  struct Row { std::string name, record; int status; std::vector<std::string> order; bool bRestored; std::size_t complete; };
+  for (const Row& row : std::vector<Row>{
+           {"the line record", lines, 0, {f[2], f[1], f[0]}, true, 0},
+           {"again", lines, 0, {f[2], f[1], f[0]}, true, 0},
+           {"a line record cut in its last entry", lines.substr(0, last + 30), 0, {f[1], f[0]}, true, 2},
+           {"an array cut in its second object", array.substr(0, second + 9), 0, {f[0]}, false, 1},
+           {"offsets where the codes are, but no fields", forged.dump(), 1, {f[0]}, false, 0}}) {
+    SCOPED_TRACE(row.name);
+    if (row.name != "again") WriteBytes(f[0], done), WriteBytes(f[1], torn), WriteBytes(f[2], xvid.bytes);
+    std::ofstream(cut, std::ios::binary | std::ios::trunc) << row.record;
+    const Output r = Call({"undo", "--json", cut});
+    std::vector<std::string> order;
+    for (const json& o : Parsed(r)) order.push_back(o["file"]);
+    EXPECT_EQ(std::tuple(r.status, order), std::tuple(row.status, row.order));
+    EXPECT_EQ(ReadBytes(f[0]), row.status ? done : xvid.bytes);
+    EXPECT_EQ(ReadBytes(f[1]), row.bRestored ? xvid.bytes : torn);
+    EXPECT_EQ(ReadBytes(f[2]), xvid.bytes);
+    if (row.complete) EXPECT_EQ(r.err, kProgram + ": " + cut + ": the record is cut short: its " + std::to_string(row.complete) +
+                                           " complete entries are read, the unfinished rest is left\n");
+    if (row.name == "again") for (const json& o : Parsed(r)) EXPECT_EQ(o["action"], "unchanged");
   }
 }
 

@@ -1,0 +1,323 @@
+// Records: the write-ahead record, the history of runs, reading records.
+#include "Record.h"
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <iostream>
+#ifdef _WIN32
+#include <process.h>
+#define getpid _getpid
+#else
+#include <unistd.h>
+#endif
+
+#include "Walk.h"
+
+namespace cli {
+
+namespace {
+
+// A record is read whole; a bigger text than this is no record.
+constexpr std::size_t kMaxRecordBytes = std::size_t{256} << 20;
+
+std::optional<std::string> ReadText(const std::string& name, std::string& error) {
+  std::ifstream file;
+  if (name != "-") file.open(name, std::ios::binary);
+  std::istream& in = name == "-" ? std::cin : file;
+  std::string text;
+  char buffer[65536];
+  while (in && text.size() <= kMaxRecordBytes) {
+    in.read(buffer, sizeof buffer);
+    text.append(buffer, static_cast<std::size_t>(in.gcount()));
+  }
+  if (text.size() > kMaxRecordBytes) error = "is larger than 256 MiB, so it is no record";
+  else if (!in.eof()) error = "cannot be read";
+  return error.empty() ? std::optional(std::move(text)) : std::nullopt;
+}
+
+// A "writes" member of a convert record, turned round; nothing when it is
+// not as convert writes it.
+std::optional<TFieldWrite> Reversed(const nlohmann::json& w) {
+  if (!w.is_object() || w.size() != 3 || !w.contains("offset") || !w["offset"].is_number_integer() ||
+      !w.contains("old") || !w["old"].is_string() || !w.contains("new") || !w["new"].is_string())
+    return std::nullopt;
+  const auto offset = w["offset"].get<std::int64_t>();
+  const auto old = FourCCFromText(w["old"].get<std::string>()), now = FourCCFromText(w["new"].get<std::string>());
+  if (offset < 1 || !old || !now) return std::nullopt;  // past 2^63 reads as negative
+  return TFieldWrite{offset, *now, *old};
+}
+
+// Why an entry of a record is not one that convert writes; empty when it is.
+std::string EntryProblem(const nlohmann::json& e, std::optional<TUndoEntry>& entry) {
+  if (!e.is_object() || !e.contains("file") || !e["file"].is_string() || !e.contains("written") ||
+      !e["written"].is_boolean() || !e.contains("writes") || !e["writes"].is_array())
+    return "it lacks \"file\", \"written\" or \"writes\"";
+  if (!e["written"].get<bool>()) return {};  // skipped
+  const nlohmann::json& writes = e["writes"];
+  std::optional<TFieldWrite> first = writes.empty() ? std::nullopt : Reversed(writes[0]);
+  std::optional<TFieldWrite> second = writes.size() == 2 ? Reversed(writes[1]) : std::nullopt;
+  if (!first || writes.size() > 2 || (writes.size() == 2 && !second))
+    return "\"writes\" must hold one or two fields, each an offset with an old and a new FourCC";
+  entry = TUndoEntry{e["file"].get<std::string>(), {*first, second}};
+  return {};
+}
+
+// Where the JSON value starting at `at` ends, or npos when the text ends
+// first. Strings are skipped whole, so brackets inside names do not count.
+std::size_t ValueEnd(const std::string& text, std::size_t at) {
+  int depth = 0;
+  for (bool inString = false; at < text.size(); ++at) {
+    const char c = text[at];
+    if (inString) {
+      if (c == '\\') ++at;
+      else if (c == '"') inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '{' || c == '[') {
+      ++depth;
+    } else if ((c == '}' || c == ']') && --depth == 0) {
+      return at + 1;
+    }
+  }
+  return std::string::npos;
+}
+
+std::size_t SkipSpace(const std::string& text, std::size_t at) {
+  while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
+  return at;
+}
+
+// The complete elements of an array whose end was cut off.
+std::vector<nlohmann::json> CompleteElements(const std::string& text) {
+  std::vector<nlohmann::json> elements;
+  for (std::size_t at = SkipSpace(text, 0) + 1;;) {  // past the '['
+    at = SkipSpace(text, at);
+    const std::size_t end = at < text.size() && text[at] == '{' ? ValueEnd(text, at) : std::string::npos;
+    if (end == std::string::npos) return elements;
+    elements.push_back(nlohmann::json::parse(text.substr(at, end - at), nullptr, false));
+    if (elements.back().is_discarded()) return elements.pop_back(), elements;
+    at = SkipSpace(text, end);
+    if (at >= text.size() || text[at] != ',') return elements;
+    ++at;
+  }
+}
+
+// The objects of a record, each with its place for messages; sets cut when the
+// record ends in the middle of one. Fails the record when it is none.
+std::optional<std::vector<std::pair<std::string, nlohmann::json>>> RecordObjects(const std::string& name,
+                                                                                 const std::string& text, bool& cut,
+                                                                                 TReport& report) {
+  std::vector<std::pair<std::string, nlohmann::json>> objects;
+  const std::size_t start = SkipSpace(text, 0);
+  if (start == text.size()) return cut = true, objects;  // stopped before its first entry
+  if (text[start] == '{') {  // a line record
+    std::size_t line = 0;
+    for (std::size_t at = 0; at < text.size();) {
+      const std::size_t eol = std::min(text.find('\n', at), text.size());
+      const std::string one = text.substr(at, eol - at);
+      ++line, at = eol + 1;
+      if (SkipSpace(one, 0) == one.size()) continue;
+      nlohmann::json j;
+      try {
+        j = nlohmann::json::parse(one);
+      } catch (const nlohmann::json::parse_error& e) {
+        // Only the last line can be unfinished: the run appends line by line.
+        if (eol == text.size() && e.byte > one.size()) return cut = true, objects;
+        report.Fail(name, "not JSON (line " + std::to_string(line) + ", at byte " + std::to_string(e.byte) +
+                              "), so not a convert record");
+        return std::nullopt;
+      }
+      if (!j.contains("run")) objects.emplace_back(name + ": line " + std::to_string(line), std::move(j));
+    }
+    return objects;
+  }
+  nlohmann::json record;
+  try {
+    record = nlohmann::json::parse(text);
+  } catch (const nlohmann::json::parse_error& e) {
+    if (text[start] != '[' || e.byte <= text.size()) {
+      report.Fail(name, "not JSON (at byte " + std::to_string(e.byte) + "), so not a convert record");
+      return std::nullopt;
+    }
+    cut = true;  // the array's end is missing: a run that was stopped
+    record = CompleteElements(text);
+  }
+  if (!record.is_array()) {
+    report.Fail(name, "not a convert record: not a JSON array");
+    return std::nullopt;
+  }
+  for (std::size_t i = 0; i < record.size(); ++i) objects.emplace_back(name + ": entry " + std::to_string(i + 1), record[i]);
+  return objects;
+}
+
+std::string Now(bool forName) {
+  using namespace std::chrono;
+  const auto now = system_clock::now();
+  const auto days = floor<std::chrono::days>(now);
+  const year_month_day date{days};
+  const hh_mm_ss time{floor<milliseconds>(now - days)};
+  char text[40];
+  if (forName)
+    std::snprintf(text, sizeof text, "%04d%02u%02uT%02d%02d%02d.%03dZ", int(date.year()), unsigned(date.month()),
+                  unsigned(date.day()), int(time.hours().count()), int(time.minutes().count()),
+                  int(time.seconds().count()), int(time.subseconds().count()));
+  else
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", int(date.year()), unsigned(date.month()),
+                  unsigned(date.day()), int(time.hours().count()), int(time.minutes().count()),
+                  int(time.seconds().count()));
+  return text;
+}
+
+std::string Line(const Json& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n"; }
+
+std::string FolderOf(const std::string& name) {
+  const std::size_t slash = name.find_last_of(os::kPathSeparator == '/' ? "/" : "\\/");
+  return slash == std::string::npos ? "." : slash == 0 ? name.substr(0, 1) : name.substr(0, slash);
+}
+
+}  // namespace
+
+std::vector<TUndoEntry> ReadRecords(const std::vector<std::string>& names, TReport& report) {
+  std::vector<TUndoEntry> entries;
+  for (const std::string& name : names) {
+    std::string error;
+    std::optional<std::string> text = ReadText(name, error);
+    if (!text) {
+      report.Fail(name, "the record " + error);
+      continue;
+    }
+    bool cut = false;
+    const auto objects = RecordObjects(name, *text, cut, report);
+    if (!objects) continue;
+    for (const auto& [place, object] : *objects) {
+      std::optional<TUndoEntry> entry;
+      const std::string problem = EntryProblem(object, entry);
+      if (!problem.empty()) report.Fail(place, "not a convert record entry: " + problem);
+      if (entry) entries.push_back(std::move(*entry));
+    }
+    if (cut)
+      report.Note(name, "the record is cut short: its " + std::to_string(objects->size()) +
+                            " complete entries are read, the unfinished rest is left");
+  }
+  return entries;
+}
+
+TRecordWriter::TRecordWriter(std::string name, std::vector<std::string> command, bool history)
+    : name_(std::move(name)), command_(std::move(command)), history_(history) {}
+
+TRecordWriter::~TRecordWriter() {
+  if (handle_ != os::kInvalidHandle) os::CloseFile(handle_);
+}
+
+void TRecordWriter::Add(const std::string& file, const TConversionPlan& plan) {
+  pending_ += Line(Json{{"file", file}, {"written", true}, {"writes", WritesJson(plan)}});
+}
+
+bool TRecordWriter::Append(const std::string& text) {
+  if (!error_.empty()) return false;
+  if (handle_ == os::kInvalidHandle) {
+    if (history_ && !os::MakeFolders(FolderOf(name_)))
+      return error_ = "cannot make the history folder " + FolderOf(name_) + ": " + os::LastErrorText(), false;
+    handle_ = os::OpenFile(name_, os::Access::Write, os::ShareRead, os::Disposition::OpenAlways);
+    if (handle_ == os::kInvalidHandle) return error_ = "cannot open the record: " + os::LastErrorText(), false;
+    Json start{{"run", "start"}, {"time", Now(false)}, {"command", command_}};
+    if (!Append(Line(start))) return false;
+  }
+  if (os::SeekFile(handle_, 0, os::FromEnd) < 0) return error_ = "cannot write the record: " + os::LastErrorText(), false;
+  for (std::size_t done = 0; done < text.size();) {
+    const std::uint32_t n = os::WriteFile(handle_, text.data() + done, static_cast<std::uint32_t>(text.size() - done));
+    if (n == 0) return error_ = "cannot write the record: " + os::LastErrorText(), false;
+    done += n;
+  }
+  return true;
+}
+
+bool TRecordWriter::Flush() {
+  if (pending_.empty()) return error_.empty();
+  const bool first = handle_ == os::kInvalidHandle;
+  if (!Append(pending_)) return false;
+  pending_.clear();
+  if (!os::FlushFile(handle_)) return error_ = "cannot flush the record to disk: " + os::LastErrorText(), false;
+  // A new record's name must be on the disk too.
+  if (first && !os::FlushFolder(FolderOf(name_)))
+    return error_ = "cannot flush the record's folder to disk: " + os::LastErrorText(), false;
+  if (first && history_) {
+    std::vector<std::string> runs = HistoryRuns(FolderOf(name_));
+    for (std::size_t i = 0; i + kHistoryRuns < runs.size(); ++i) os::RemoveFile(runs[i]);
+  }
+  return true;
+}
+
+void TRecordWriter::End(std::size_t written, bool interrupted) {
+  if (handle_ == os::kInvalidHandle || !error_.empty()) return;
+  if (Append(Line(Json{{"run", "end"}, {"time", Now(false)}, {"written", written}, {"interrupted", interrupted}})))
+    os::FlushFile(handle_);
+}
+
+std::optional<std::string> HistoryFolder() {
+#ifdef _WIN32
+  if (auto local = os::GetEnv("LOCALAPPDATA")) return os::JoinPath(os::JoinPath(*local, "Tovacrex"), "history");
+  return std::nullopt;
+#else
+  std::optional<std::string> state = os::GetEnv("XDG_STATE_HOME");
+  if (!state || (*state)[0] != '/') {  // a relative one is to be ignored
+    std::optional<std::string> home = os::GetEnv("HOME");
+    if (!home) return std::nullopt;
+    state = os::JoinPath(os::JoinPath(*home, ".local"), "state");
+  }
+  return os::JoinPath(os::JoinPath(*state, "tovacrex"), "history");
+#endif
+}
+
+std::string NewHistoryRun(const std::string& folder) {
+  const unsigned long id = static_cast<unsigned long>(getpid());
+  return os::JoinPath(folder, Now(true) + "-" + std::to_string(id) + ".jsonl");
+}
+
+std::vector<std::string> HistoryRuns(const std::string& folder) {
+  std::vector<std::string> runs;
+  for (const os::DirEntry& e : os::ListFolder(folder).entries)
+    if (e.kind == os::EntryKind::File && EndsWith(e.name, ".jsonl")) runs.push_back(os::JoinPath(folder, e.name));
+  std::sort(runs.begin(), runs.end());
+  return runs;
+}
+
+bool MarkUndone(const std::string& record) {
+  const os::FileHandle h = os::OpenFile(record, os::Access::Write, os::ShareRead, os::Disposition::OpenExisting);
+  const std::string line = Line(Json{{"run", "undone"}, {"time", Now(false)}});
+  const bool ok = h != os::kInvalidHandle && os::SeekFile(h, 0, os::FromEnd) >= 0 &&
+                  os::WriteFile(h, line.data(), static_cast<std::uint32_t>(line.size())) == line.size() && os::FlushFile(h);
+  if (h != os::kInvalidHandle) os::CloseFile(h);
+  return ok;
+}
+
+void ListHistory(const std::string& folder, std::ostream& out) {
+  for (const std::string& run : HistoryRuns(folder)) {
+    std::string error, when = "?", command, undone;
+    std::optional<std::size_t> written;
+    std::size_t entries = 0;
+    const std::optional<std::string> text = ReadText(run, error);
+    for (std::size_t at = 0; text && at < text->size();) {
+      const std::size_t eol = std::min(text->find('\n', at), text->size());
+      const nlohmann::json j = nlohmann::json::parse(text->substr(at, eol - at), nullptr, false);
+      at = eol + 1;
+      if (!j.is_object()) continue;
+      const std::string kind = j.contains("run") && j["run"].is_string() ? j["run"].get<std::string>() : "";
+      if (kind.empty()) ++entries;
+      if (kind == "start" && j.contains("time") && j["time"].is_string()) when = j["time"].get<std::string>();
+      if (kind == "start" && j.contains("command") && j["command"].is_array())
+        for (const auto& a : j["command"]) {
+          const std::string arg = a.is_string() ? a.get<std::string>() : "";
+          const bool plain = !arg.empty() && arg.find_first_of(" \t\"'\\$") == std::string::npos;
+          command += (command.empty() ? "" : " ") + (plain ? arg : nlohmann::json(arg).dump());
+        }
+      if (kind == "end" && j.contains("written") && j["written"].is_number_unsigned()) written = j["written"].get<std::size_t>();
+      if (kind == "undone" && j.contains("time") && j["time"].is_string()) undone = j["time"].get<std::string>();
+    }
+    out << when << "  " << (written ? std::to_string(*written) + " written" : "cut short, " + std::to_string(entries) + " recorded")
+        << "  " << command << (undone.empty() ? "" : "  (undone " + undone + ")") << "  " << run << "\n";
+  }
+}
+
+}  // namespace cli

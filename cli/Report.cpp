@@ -1,0 +1,143 @@
+// The report of a run: lines, JSON objects, the summary and the progress line.
+#include "Report.h"
+
+namespace cli {
+
+std::string Message(const TAppState& s) {
+  return s.FileStatus == fsOk ? CodecLabel(s.CurrentCodec) : StatusText(s.FileStatus);
+}
+
+std::string TargetList(TCodecId id) {
+  std::string r;
+  for (TCodecId t : OfferedTargets(id)) r += (r.empty() ? "" : ", ") + std::string(CodecNames[t]);
+  return r;
+}
+
+Json TargetNames(TCodecId id) {
+  Json names = Json::array();
+  for (TCodecId t : OfferedTargets(id)) names.push_back(CodecNames[t]);
+  return names;
+}
+
+Json CodecName(TCodecId id) { return InCatalogue(id) ? Json(CodecNames[id]) : Json(nullptr); }
+
+Json WritesJson(const std::optional<TConversionPlan>& plan) {
+  auto one = [](const TFieldWrite& w) {
+    return Json{{"offset", w.Position}, {"old", FourCCText(w.Old)}, {"new", FourCCText(w.New)}};
+  };
+  Json writes = Json::array();
+  if (plan) {
+    writes.push_back(one(plan->Handler));
+    if (plan->Compression) writes.push_back(one(*plan->Compression));
+  }
+  return writes;
+}
+
+Json ToJson(const TOutcome& o) {
+  const TAppState& s = o.state;
+  auto known = [&](Json value) { return o.analysed ? value : Json(nullptr); };
+  auto offset = [&](std::int64_t pos) { return o.analysed && pos > 0 ? Json(pos) : Json(nullptr); };
+  Json j{{"file", o.file},
+         {"ok", o.error.empty()},
+         {"status", s.FileStatus},
+         {"message", Message(s)},
+         // A file that could not be analysed has no codec, not an unknown one.
+         {"codec_id", o.analysed ? s.CurrentCodec : kNoCodec},
+         {"codec", CodecName(o.analysed ? s.CurrentCodec : kNoCodec)},
+         {"group", CodecGroupName(CodecGroup(o.analysed ? s.CurrentCodec : kNoCodec))},
+         {"handler", known(FourCCText(s.OriginalHandler))},
+         {"compression", known(FourCCText(s.OriginalCompression))},
+         {"handler_offset", offset(s.HandlerFieldPos)},
+         {"compression_offset", offset(s.CompressionFieldPos)},
+         {"targets", TargetNames(s.CurrentCodec)},
+         {"error", o.error.empty() ? Json(nullptr) : Json(o.error)}};
+  // Recognised only because the handler's letter case was set aside.
+  if (o.analysed && s.AnyCase && DetectCodec(s.OriginalHandler, s.OriginalCompression) == kUnknownCodec &&
+      DetectCodec(s.OriginalHandler, s.OriginalCompression, true) != kUnknownCodec)
+    j["any_case"] = true;
+  if (o.target) {
+    j["target"] = CodecName(*o.target);
+    j["from"] = CodecName(o.from);
+    j["to"] = CodecName(*o.target);
+    j["action"] = o.action.empty() ? Json(nullptr) : Json(o.action);
+    j["written"] = o.written;
+    j["writes"] = WritesJson(o.plan);
+  }
+  return j;
+}
+
+std::string InfoLine(const TOutcome& o) {
+  const TAppState& s = o.state;
+  std::string line = o.file + ": " + CodecLabel(s.CurrentCodec) + " (handler " + Quoted(s.OriginalHandler);
+  line += s.HandlerFieldPos ? " at " + Hex(s.HandlerFieldPos) : std::string(", no field");
+  line += ", compression " + Quoted(s.OriginalCompression);
+  line += s.CompressionFieldPos ? " at " + Hex(s.CompressionFieldPos) : std::string(", no field");
+  return line + ")";
+}
+
+std::string ConvertLine(const TOutcome& o) {
+  const std::string to = CodecLabel(*o.target);
+  if (o.action == "unchanged") return o.file + ": already " + to + ", left alone";
+  std::string line = o.file + ": " + CodecLabel(o.from) + " -> " + to;
+  if (o.action == "undone") line += " (undone)";
+  if (o.action == "dry-run") {
+    auto one = [](const TFieldWrite& w) { return Quoted(w.New) + " at " + Hex(w.Position) + " (was " + Quoted(w.Old) + ")"; };
+    line += " would write " + one(o.plan->Handler);
+    if (o.plan->Compression) line += ", " + one(*o.plan->Compression);
+  }
+  return line;
+}
+
+void TReport::Fail(const std::string& name, const std::string& error) {
+  Note(name, error);
+  ok_ = false;
+}
+
+void TReport::Note(const std::string& name, const std::string& text) {
+  Clear();
+  err_ << kProgram << ": " << name << ": " << text << "\n";
+}
+
+void TReport::Add(const TOutcome& o, const std::string& line, std::size_t kind) {
+  Clear();
+  if (!o.error.empty()) Fail(o.file, o.error);
+  else if (!json_) out_ << line << "\n";
+  if (json_) {
+    // The array as one dump of it would print, an element at a time, so that
+    // a run cut short leaves every finished file's object behind it.
+    std::string element = Dump(ToJson(o));
+    for (std::size_t at = 0; (at = element.find('\n', at)) != std::string::npos; at += 3) element.insert(at + 1, "  ");
+    out_ << (files_ ? ",\n  " : "[\n  ") << element << std::flush;
+  }
+  ++counts_.at(kind), ++files_;
+}
+
+void TReport::Progress(std::size_t done, std::size_t total, const std::string& file) {
+  const Clock::time_point now = Clock::now();
+  if (!progress_ || now - start_ < std::chrono::seconds(1) || now - drawn_ < std::chrono::milliseconds(100)) return;
+  std::string line = std::to_string(done) + "/" + std::to_string(total) + " files: ";
+  line += file.size() + line.size() <= kWidth ? file : "..." + file.substr(file.size() + line.size() + 3 - kWidth);
+  Clear();
+  err_ << line << std::flush;
+  shown_ = line.size(), drawn_ = now;
+}
+
+int TReport::Finish(const std::vector<std::string>& kinds, bool interrupted) {
+  Clear();
+  if (json_) out_ << (files_ ? "\n]\n" : "[]\n") << std::flush;
+  if (!json_ && (files_ > 1 || interrupted)) {
+    std::string parts;
+    for (std::size_t k = 0; k < kinds.size(); ++k)
+      if (counts_[k]) parts += (parts.empty() ? "" : ", ") + std::to_string(counts_[k]) + " " + kinds[k];
+    if (interrupted) parts += parts.empty() ? "interrupted" : ", interrupted";
+    err_ << files_ << " files: " << parts << "\n";
+  }
+  return interrupted ? 130 : ok_ ? 0 : 1;
+}
+
+void TReport::Clear() {
+  if (shown_) err_ << '\r' << std::string(shown_, ' ') << '\r' << std::flush;
+  shown_ = 0;
+}
+
+}  // namespace cli

@@ -49,6 +49,7 @@ if [ ! -s "$tarball" ]; then
 fi
 
 root=$(mktemp -d /var/tmp/tovacrex-fresh.XXXXXX)
+chmod 755 "$root"  # the new system's "/", which every user must be able to pass
 mounted=()
 cleanup() {
   local m i
@@ -86,7 +87,7 @@ in_root "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y
 
 mkdir -p "$root/mnt/checkout"
 mount --bind -o ro "$checkout" "$root/mnt/checkout"; mounted+=("$root/mnt/checkout")
-in_root "git clone -q /mnt/checkout /root/tovacrex"
+in_root "git clone -q /mnt/checkout /src/tovacrex"
 umount "$root/mnt/checkout"
 echo "fresh-check: cloned $(git rev-parse --short HEAD) (committed work only)"
 
@@ -97,7 +98,7 @@ for c in "${commands[@]}"; do
   echo "=== fresh-check: $c"
   t0=$(date +%s)
   set +e
-  in_root "cd /root/tovacrex && $c"
+  in_root "cd /src/tovacrex && $c"
   rc=$?
   set -e
   report+=("$c: exit $rc, $(( $(date +%s) - t0 )) s")

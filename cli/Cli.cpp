@@ -81,8 +81,12 @@ TOutcome& Write(TOutcome& o, const TOptions& opt, const char* action) {
   ProcessFile(check, o.file, kNoCodec);
   s.FileStatus = check.FileStatus;
   s.CurrentCodec = check.CurrentCodec;
-  if (check.FileStatus != fsOk || check.OriginalHandler != plan.Handler.New ||
-      (plan.Compression && check.OriginalCompression != plan.Compression->New))
+  // By position: an undo may write the compression field alone.
+  auto holds = [&](const TFieldWrite& w) {
+    return w.Position == check.HandlerFieldPos ? check.OriginalHandler == w.New
+                                               : w.Position == check.CompressionFieldPos && check.OriginalCompression == w.New;
+  };
+  if (check.FileStatus != fsOk || !holds(plan.Handler) || (plan.Compression && !holds(*plan.Compression)))
     o.error = "after writing, the file reads as " + Message(check) + " (handler " + Quoted(check.OriginalHandler) +
               ", compression " + Quoted(check.OriginalCompression) + ")";
   return SetTimeBack(o, time), o;

@@ -1,0 +1,76 @@
+#!/usr/bin/env python3
+# The real tovacrex-cli over a mixed tree of 1,000 files, cut short: killed
+# (SIGKILL) at random moments, after which undo from the record (--record, or
+# the history with undo --last) restores every byte; stopped by SIGINT in a
+# --json run; and a record that cannot be written.
+#   interrupted.py TOVACREX_CLI SAMPLE_AVI
+import hashlib, json, os, random, signal, subprocess, sys, tempfile, time
+
+cli, sample = sys.argv[1], open(sys.argv[2], "rb").read()
+PAIRS = [b"xvidXVID", b"XVIDDX50", b"divxDIVX", b"3iv23IV2", b"divxDX50", b"div3div3"]  # the last is not converted
+work = tempfile.TemporaryDirectory()
+tree, state = os.path.join(work.name, "tree"), os.path.join(work.name, "state")
+env = dict(os.environ, XDG_STATE_HOME=state)
+files = [os.path.join(tree, f"d{i % 10}", f"f{i}.avi") for i in range(1000)]
+failures = []
+
+def reset():
+    for i, name in enumerate(files):
+        os.makedirs(os.path.dirname(name), exist_ok=True)
+        pair = PAIRS[i % len(PAIRS)]
+        with open(name, "wb") as f:
+            f.write(sample[:0x70] + pair[:4] + sample[0x74:0xBC] + pair[4:] + sample[0xC0:])
+    return snapshot()
+
+def snapshot():
+    return {name: hashlib.sha1(open(name, "rb").read()).hexdigest() for name in files}
+
+def check(what, ok):
+    print(("ok    " if ok else "FAIL  ") + what)
+    if not ok: failures.append(what)
+
+def convert(*extra):
+    return subprocess.Popen([cli, "convert", "-r", "--to", "DivX 5", *extra, tree], env=env,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+original = reset()
+start = time.monotonic()
+convert("--no-record").communicate()
+duration = time.monotonic() - start
+random.seed(int(os.environ.get("TOVACREX_SEED", time.time())))
+for run in range(8):
+    history = run >= 5
+    record = os.path.join(work.name, f"record{run}.jsonl")
+    check(f"run {run}: tree reset", reset() == original)
+    p = convert(*([] if history else ["--record", record]))
+    moment = random.uniform(0, duration)
+    time.sleep(moment)
+    p.kill(), p.communicate()
+    changed = sum(a != b for a, b in zip(snapshot().values(), original.values()))
+    undo = subprocess.run([cli, "undo", "--last"] if history else [cli, "undo", record], env=env, capture_output=True)
+    check(f"run {run} ({'history' if history else '--record'}), killed at {moment:.3f} s with {changed} files changed:"
+          f" undo exits 0 ({undo.returncode}) and every byte is back", undo.returncode == 0 and snapshot() == original)
+
+# SIGINT: the run stops after the file in hand, with a valid array naming
+# exactly the files it changed, or with its lines and the summary.
+for form in ["--json", "--no-record"]:
+    reset()
+    p = convert(form, "--no-record") if form == "--json" else convert(form)
+    time.sleep(duration / 3)
+    p.send_signal(signal.SIGINT)
+    out, err = p.communicate()
+    done = [o for o in json.loads(out)] if form == "--json" else [l.split(": ")[0] for l in out.decode().splitlines()]
+    written = {o["file"] for o in done if o["written"]} if form == "--json" else set(done) - set(original)
+    changed = {name for name, digest in snapshot().items() if digest != original[name]}
+    last = (err.decode().splitlines() or [""])[-1]
+    summary = last.endswith(", interrupted") and f" files: {len(changed)} converted," in last
+    check(f"SIGINT ({form}): exit 130 ({p.returncode}), {len(done)} files reported, exactly those written changed",
+          p.returncode == 130 and 0 < len(changed) < 1000 and (written == changed if form == "--json" else summary))
+
+# A record that cannot be written: no file is written, and the run says why.
+reset()
+full = subprocess.run([cli, "convert", "-r", "--to", "DivX 5", "--record", "/dev/full", tree], env=env, capture_output=True)
+check(f"--record /dev/full: exit 1 ({full.returncode}), every file unchanged",
+      full.returncode == 1 and snapshot() == original and b"/dev/full: cannot write the record" in full.stderr)
+print(f"{8 + 3 - len(failures)} passed, {len(failures)} failed")
+sys.exit(1 if failures else 0)

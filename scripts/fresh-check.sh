@@ -49,7 +49,6 @@ if [ ! -s "$tarball" ]; then
 fi
 
 root=$(mktemp -d /var/tmp/tovacrex-fresh.XXXXXX)
-chmod 755 "$root"  # the new system's "/", which every user must be able to pass
 mounted=()
 cleanup() {
   local m i
@@ -64,6 +63,7 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
 tar -C "$root" -xf "$tarball"
+chmod 755 "$root"  # the new system's "/", which every user must be able to pass
 # The host's apt sources and settings and its resolver, as any machine here has.
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 cp -r /etc/apt/sources.list.d/. "$root/etc/apt/sources.list.d/" 2>/dev/null || true

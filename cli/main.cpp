@@ -1,3 +1,4 @@
+// The program's start: its arguments, its console, and the signals that stop a run.
 #include <iostream>
 
 #include "Cli.h"

@@ -55,30 +55,41 @@ sum_before=$(cat "$tree"/*/*.avi | md5sum)
 # whose fsync a preloaded stand-in can replace.
 dynamic=$PWD/build/bench/cli/tovacrex-cli-dynamic
 cmake --build build/bench -j2 --target tovacrex-cli-dynamic >/dev/null
-round_trip() {  # convert to DivX 5 and back through the record; prints the two times
-  local t0 t1 t2 tool=$cli
+round_trip() {  # RECORD_OPTION [env ...]: convert to DivX 5 and back through the record; prints the two times
+  local record=$1 t0 t1 t2 tool=$cli; shift
   [ $# -gt 0 ] && tool=$dynamic
+  rm -f "$work/run.jsonl"
   t0=${EPOCHREALTIME/[.,]/}
-  "$@" "$tool" convert -r --json --to "DivX 5" "$tree" >"$work/record.json"
+  "$@" "$tool" convert -r --json "$record" --to "DivX 5" "$tree" >"$work/record.json"
   t1=${EPOCHREALTIME/[.,]/}
   "$@" "$tool" undo "$work/record.json" >/dev/null 2>&1
   t2=${EPOCHREALTIME/[.,]/}
   awk -v a=$((t1 - t0)) -v b=$((t2 - t1)) 'BEGIN { printf "%.3f %.3f\n", a / 1e6, b / 1e6 }'
 }
-read -r conv undo < <(round_trip)
+# The write-ahead record on and off, alternately, the best of $runs each.
+conv="" conv_off=""
+for _ in $(seq "$runs"); do
+  read -r c undo < <(round_trip --record="$work/run.jsonl")
+  [ -z "$conv" ] || awk -v a="$c" -v b="$conv" 'BEGIN { exit !(a < b) }' && conv=$c
+  read -r c undo_off < <(round_trip --no-record)
+  [ -z "$conv_off" ] || awk -v a="$c" -v b="$conv_off" 'BEGIN { exit !(a < b) }' && conv_off=$c
+done
 same=$([ "$(cat "$tree"/*/*.avi | md5sum)" = "$sum_before" ] && echo "yes" || echo "NO")
-read -r conv_dyn undo_dyn < <(round_trip env)
-read -r conv_nf undo_nf < <(round_trip env LD_PRELOAD="$work/nofsync.so")
+read -r conv_dyn undo_dyn < <(round_trip --no-record env)
+read -r conv_nf undo_nf < <(round_trip --no-record env LD_PRELOAD="$work/nofsync.so")
 
 printf '\n%-52s %10s %12s\n' "operation ($files files)" "s" "µs per file"
 printf '%-52s %10s %12s\n' "tovacrex-cli info -r --json (best of $runs)" "$info" "$(per_file_us "$info")"
 printf '%-52s %10s %12s\n' "mediainfo --Output=JSON (1 run)" "$mi" "$(per_file_us "$mi")"
-printf '%-52s %10s %12s\n' "tovacrex-cli convert -r --json, flushed" "$conv" "$(per_file_us "$conv")"
+printf '%-52s %10s %12s\n' "tovacrex-cli convert -r --json, flushed, record" "$conv" "$(per_file_us "$conv")"
+printf '%-52s %10s %12s\n' "the same with --no-record" "$conv_off" "$(per_file_us "$conv_off")"
 printf '%-52s %10s %12s\n' "tovacrex-cli undo, flushed" "$undo" "$(per_file_us "$undo")"
-printf '%-52s %10s %12s\n' "the same, dynamically linked, flushed" "$conv_dyn / $undo_dyn" ""
-printf '%-52s %10s %12s\n' "the same, dynamically linked, no flush" "$conv_nf / $undo_nf" ""
+printf '%-52s %10s %12s\n' "no record, dynamically linked, flushed" "$conv_dyn / $undo_dyn" ""
+printf '%-52s %10s %12s\n' "no record, dynamically linked, no flush" "$conv_nf / $undo_nf" ""
 printf '\ninfo against mediainfo: %sx (goal 50x: %s)\n' "$ratio" "$([ "$ratio" -ge 50 ] && echo met || echo "NOT met")"
 printf 'the flush costs %s µs per file on convert, %s µs on undo\n' \
   "$(awk -v a="$conv_dyn" -v b="$conv_nf" -v n="$files" 'BEGIN { printf "%.0f", (a - b) * 1e6 / n }')" \
   "$(awk -v a="$undo_dyn" -v b="$undo_nf" -v n="$files" 'BEGIN { printf "%.0f", (a - b) * 1e6 / n }')"
+printf 'the write-ahead record costs %s%% on convert (goal: at most 10%%)\n' \
+  "$(awk -v a="$conv" -v b="$conv_off" 'BEGIN { printf "%+.1f", (a / b - 1) * 100 }')"
 echo "convert and undo gave back every byte: $same"

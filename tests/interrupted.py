@@ -35,7 +35,7 @@ def convert(*extra):
 
 original = reset()
 start = time.monotonic()
-convert("--no-record").communicate()
+convert("--record", os.path.join(work.name, "calibration.jsonl")).communicate()
 duration = time.monotonic() - start
 random.seed(int(os.environ.get("TOVACREX_SEED", time.time())))
 for run in range(8):
@@ -47,16 +47,26 @@ for run in range(8):
     time.sleep(moment)
     p.kill(), p.communicate()
     changed = sum(a != b for a, b in zip(snapshot().values(), original.values()))
-    undo = subprocess.run([cli, "undo", "--last"] if history else [cli, "undo", record], env=env, capture_output=True)
+    # Killed before its first entry, a run leaves no record, and wrote nothing.
+    undo = subprocess.run([cli, "undo", "--last"] if history else [cli, "undo", record] if os.path.exists(record) else ["true"],
+                          env=env, capture_output=True)
     check(f"run {run} ({'history' if history else '--record'}), killed at {moment:.3f} s with {changed} files changed:"
           f" undo exits 0 ({undo.returncode}) and every byte is back", undo.returncode == 0 and snapshot() == original)
+
+# The history: the killed runs (or finished, where a kill came too late), each undone since.
+history = [l.split("  ") for l in subprocess.run([cli, "history"], env=env, capture_output=True, text=True).stdout.splitlines()]
+# (A run killed before its first entry left no record.)
+check(f"history lists the {len(history)} runs, each undone", 0 < len(history) <= 3 and
+      [(h[2], h[3][:8]) for h in history] == [(f'convert -r --to "DivX 5" {tree}', "(undone ")] * len(history))
 
 # SIGINT: the run stops after the file in hand, with a valid array naming
 # exactly the files it changed, or with its lines and the summary.
 for form in ["--json", "--no-record"]:
     reset()
     p = convert(form, "--no-record") if form == "--json" else convert(form)
-    time.sleep(duration / 3)
+    while p.poll() is None and hashlib.sha1(open(files[0], "rb").read()).hexdigest() == original[files[0]]:
+        time.sleep(0.001)  # until the first file is converted, and a little longer
+    time.sleep(duration / 5)
     p.send_signal(signal.SIGINT)
     out, err = p.communicate()
     done = [o for o in json.loads(out)] if form == "--json" else [l.split(": ")[0] for l in out.decode().splitlines()]
@@ -72,5 +82,5 @@ reset()
 full = subprocess.run([cli, "convert", "-r", "--to", "DivX 5", "--record", "/dev/full", tree], env=env, capture_output=True)
 check(f"--record /dev/full: exit 1 ({full.returncode}), every file unchanged",
       full.returncode == 1 and snapshot() == original and b"/dev/full: cannot write the record" in full.stderr)
-print(f"{8 + 3 - len(failures)} passed, {len(failures)} failed")
+print(f"{8 + 4 - len(failures)} passed, {len(failures)} failed")
 sys.exit(1 if failures else 0)

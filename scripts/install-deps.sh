@@ -29,6 +29,7 @@ probe+=(
   [wine64]=/usr/lib/wine/wine64
   [g++-mingw-w64-x86-64-posix]=/usr/bin/x86_64-w64-mingw32-g++-posix
   [xvfb]=/usr/bin/Xvfb
+  [xauth]=/usr/bin/xauth  # xvfb-run's; only recommended by xvfb
   [xdotool]=/usr/bin/xdotool
   [ffmpeg]=/usr/bin/ffmpeg
   [mediainfo]=/usr/bin/mediainfo

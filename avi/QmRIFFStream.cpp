@@ -92,6 +92,36 @@ TFileStream64::~TFileStream64() {
   if (Handle >= 0) os::CloseFile(Handle);
 }
 
+void TFileStream64::SetSize(std::int64_t newSize) {
+  ++Generation;
+  Seek(newSize, os::FromBeginning);
+  os::SetFileSize(Handle, Position);  // where the seek left it, as the system's end-of-file call would
+}
+
+std::int64_t TFileStream64::Read(void* buffer, std::int64_t count) {
+  const std::uint32_t n = CallCount(count);
+  const std::uint32_t done = n == 0 ? 0 : os::ReadFileAt(Handle, buffer, n, Position);
+  Position += done;
+  return done;
+}
+
+std::int64_t TFileStream64::Write(const void* buffer, std::int64_t count) {
+  const std::uint32_t n = CallCount(count);
+  if (n == 0) return 0;
+  ++Generation;
+  const std::uint32_t done = os::WriteFileAt(Handle, buffer, n, Position);
+  Position += done;
+  return done;
+}
+
+std::int64_t TFileStream64::Seek(std::int64_t offset, std::uint16_t origin) {
+  if (Handle < 0 || origin > os::FromEnd) return -1;
+  const std::int64_t base = origin == os::FromBeginning ? 0 : origin == os::FromCurrent ? Position : os::FileSize(Handle);
+  // A move before the start, or past what 64 bits hold, fails and leaves the position.
+  if (base < 0 || (offset > 0 && base > std::numeric_limits<std::int64_t>::max() - offset) || base + offset < 0) return -1;
+  return Position = base + offset;
+}
+
 // ---------------------------------------------------------------- RIFF chunk stream
 
 namespace {

@@ -77,12 +77,24 @@ class THandleStream64 : public TStream64 {
   std::int32_t Handle;  // negative: no valid handle
 };
 
-// Stream over a file it opens by name and closes on destruction.
+// Stream over a file it opens by name and closes on destruction. Nothing
+// outside the program can see where its handle points, so the position lives
+// here: a seek answers at once, a read or write is one call at that offset,
+// and the size comes from the open handle. Positions, and what each call
+// returns, are those of a stream that asks the system for every move.
 class TFileStream64 : public THandleStream64 {
  public:
   TFileStream64(const std::string& fileName, std::uint16_t mode);
   TFileStream64(const std::string& fileName, std::uint16_t mode, std::uint32_t rights);
   ~TFileStream64() override;
+
+  void SetSize(std::int64_t newSize) override;
+  std::int64_t Read(void* buffer, std::int64_t count) override;
+  std::int64_t Write(const void* buffer, std::int64_t count) override;
+  std::int64_t Seek(std::int64_t offset, std::uint16_t origin) override;
+
+ private:
+  std::int64_t Position = 0;
 };
 
 // ---------------------------------------------------------------- RIFF chunk stream

@@ -35,6 +35,14 @@ std::uint32_t WriteFile(FileHandle h, const void* buffer, std::uint32_t count);
 // New absolute position, or -1 when the move failed.
 std::int64_t SeekFile(FileHandle h, std::int64_t offset, std::uint16_t origin);
 bool SetEndOfFile(FileHandle h);
+// At an absolute offset, in one call, whatever the handle's own position
+// (which they may move on Windows, and leave alone on POSIX). Bytes actually
+// transferred; 0 when the call failed or the offset is negative.
+std::uint32_t ReadFileAt(FileHandle h, void* buffer, std::uint32_t count, std::int64_t offset);
+std::uint32_t WriteFileAt(FileHandle h, const void* buffer, std::uint32_t count, std::int64_t offset);
+// The file's size from the open handle; -1 when it cannot be had.
+std::int64_t FileSize(FileHandle h);
+bool SetFileSize(FileHandle h, std::int64_t size);
 // Writes what the system still holds of the file to the disk; false when it
 // could not, and what reached the disk is then unknown.
 bool FlushFile(FileHandle h);

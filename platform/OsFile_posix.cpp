@@ -67,6 +67,31 @@ bool SetEndOfFile(FileHandle h) {
   return pos >= 0 && ::ftruncate(h, pos) == 0;
 }
 
+std::uint32_t ReadFileAt(FileHandle h, void* buffer, std::uint32_t count, std::int64_t offset) {
+  if (h < 0 || offset < 0) return 0;
+  ssize_t n;
+  do {
+    n = ::pread(h, buffer, count, static_cast<off_t>(offset));
+  } while (n < 0 && errno == EINTR);
+  return n < 0 ? 0 : static_cast<std::uint32_t>(n);
+}
+
+std::uint32_t WriteFileAt(FileHandle h, const void* buffer, std::uint32_t count, std::int64_t offset) {
+  if (h < 0 || offset < 0) return 0;
+  ssize_t n;
+  do {
+    n = ::pwrite(h, buffer, count, static_cast<off_t>(offset));
+  } while (n < 0 && errno == EINTR);
+  return n < 0 ? 0 : static_cast<std::uint32_t>(n);
+}
+
+std::int64_t FileSize(FileHandle h) {
+  struct stat st {};
+  return h >= 0 && ::fstat(h, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
+}
+
+bool SetFileSize(FileHandle h, std::int64_t size) { return h >= 0 && size >= 0 && ::ftruncate(h, static_cast<off_t>(size)) == 0; }
+
 bool FlushFile(FileHandle h) { return h >= 0 && ::fsync(h) == 0; }
 
 bool CloseFile(FileHandle h) { return h >= 0 && ::close(h) == 0; }

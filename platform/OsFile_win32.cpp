@@ -74,6 +74,42 @@ std::int64_t SeekFile(FileHandle h, std::int64_t offset, std::uint16_t origin) {
 
 bool SetEndOfFile(FileHandle h) { return h >= 0 && ::SetEndOfFile(ToWin(h)); }
 
+namespace {
+OVERLAPPED At(std::int64_t offset) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset));
+  at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+  return at;
+}
+}  // namespace
+
+// A synchronous handle reads and writes at the OVERLAPPED's offset; past the
+// end a read fails with ERROR_HANDLE_EOF, which is 0 bytes.
+std::uint32_t ReadFileAt(FileHandle h, void* buffer, std::uint32_t count, std::int64_t offset) {
+  if (h < 0 || offset < 0) return 0;
+  OVERLAPPED at = At(offset);
+  DWORD done = 0;
+  return ::ReadFile(ToWin(h), buffer, count, &done, &at) ? done : 0;
+}
+
+std::uint32_t WriteFileAt(FileHandle h, const void* buffer, std::uint32_t count, std::int64_t offset) {
+  if (h < 0 || offset < 0) return 0;
+  OVERLAPPED at = At(offset);
+  DWORD done = 0;
+  return ::WriteFile(ToWin(h), buffer, count, &done, &at) ? done : 0;
+}
+
+std::int64_t FileSize(FileHandle h) {
+  LARGE_INTEGER size{};
+  return h >= 0 && ::GetFileSizeEx(ToWin(h), &size) ? static_cast<std::int64_t>(size.QuadPart) : -1;
+}
+
+bool SetFileSize(FileHandle h, std::int64_t size) {
+  LARGE_INTEGER to{};
+  to.QuadPart = size;
+  return h >= 0 && size >= 0 && ::SetFilePointerEx(ToWin(h), to, nullptr, FILE_BEGIN) && ::SetEndOfFile(ToWin(h));
+}
+
 bool FlushFile(FileHandle h) { return h >= 0 && ::FlushFileBuffers(ToWin(h)); }
 
 bool CloseFile(FileHandle h) { return h >= 0 && ::CloseHandle(ToWin(h)); }

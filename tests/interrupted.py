@@ -48,7 +48,8 @@ for run in range(8):
     p.kill(), p.communicate()
     changed = sum(a != b for a, b in zip(snapshot().values(), original.values()))
     # Killed before its first entry, a run leaves no record, and wrote nothing.
-    undo = subprocess.run([cli, "undo", "--last"] if history else [cli, "undo", record] if os.path.exists(record) else ["true"],
+    recorded = os.path.exists(os.path.join(state, "tovacrex", "history")) if history else os.path.exists(record)
+    undo = subprocess.run(([cli, "undo", "--last"] if history else [cli, "undo", record]) if recorded else ["true"],
                           env=env, capture_output=True)
     check(f"run {run} ({'history' if history else '--record'}), killed at {moment:.3f} s with {changed} files changed:"
           f" undo exits 0 ({undo.returncode}) and every byte is back", undo.returncode == 0 and snapshot() == original)

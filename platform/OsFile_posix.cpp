@@ -35,22 +35,24 @@ FileHandle OpenFile(const std::string& name, Access access, unsigned /*share*/, 
   return static_cast<FileHandle>(fd);
 }
 
-std::uint32_t ReadFile(FileHandle h, void* buffer, std::uint32_t count) {
-  if (h < 0) return 0;
+namespace {
+// A read or write, again while a signal interrupts it; 0 bytes on failure.
+template <class Call>
+std::uint32_t Transferred(Call call) {
   ssize_t n;
   do {
-    n = ::read(h, buffer, count);
+    n = call();
   } while (n < 0 && errno == EINTR);
   return n < 0 ? 0 : static_cast<std::uint32_t>(n);
 }
+}  // namespace
+
+std::uint32_t ReadFile(FileHandle h, void* buffer, std::uint32_t count) {
+  return h < 0 ? 0 : Transferred([&] { return ::read(h, buffer, count); });
+}
 
 std::uint32_t WriteFile(FileHandle h, const void* buffer, std::uint32_t count) {
-  if (h < 0) return 0;
-  ssize_t n;
-  do {
-    n = ::write(h, buffer, count);
-  } while (n < 0 && errno == EINTR);
-  return n < 0 ? 0 : static_cast<std::uint32_t>(n);
+  return h < 0 ? 0 : Transferred([&] { return ::write(h, buffer, count); });
 }
 
 std::int64_t SeekFile(FileHandle h, std::int64_t offset, std::uint16_t origin) {
@@ -68,21 +70,11 @@ bool SetEndOfFile(FileHandle h) {
 }
 
 std::uint32_t ReadFileAt(FileHandle h, void* buffer, std::uint32_t count, std::int64_t offset) {
-  if (h < 0 || offset < 0) return 0;
-  ssize_t n;
-  do {
-    n = ::pread(h, buffer, count, static_cast<off_t>(offset));
-  } while (n < 0 && errno == EINTR);
-  return n < 0 ? 0 : static_cast<std::uint32_t>(n);
+  return h < 0 || offset < 0 ? 0 : Transferred([&] { return ::pread(h, buffer, count, static_cast<off_t>(offset)); });
 }
 
 std::uint32_t WriteFileAt(FileHandle h, const void* buffer, std::uint32_t count, std::int64_t offset) {
-  if (h < 0 || offset < 0) return 0;
-  ssize_t n;
-  do {
-    n = ::pwrite(h, buffer, count, static_cast<off_t>(offset));
-  } while (n < 0 && errno == EINTR);
-  return n < 0 ? 0 : static_cast<std::uint32_t>(n);
+  return h < 0 || offset < 0 ? 0 : Transferred([&] { return ::pwrite(h, buffer, count, static_cast<off_t>(offset)); });
 }
 
 std::int64_t FileSize(FileHandle h) {

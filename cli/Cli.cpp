@@ -290,7 +290,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   convert->add_flag("--preserve-mtime", opt.preserveMtime, mtimeHelp);
   convert->add_flag("--any-case", opt.anyCase, anyCaseHelp);
   CLI::Option* recordOption =
-      convert->add_option("--record", recordName, "append the write-ahead record to FILE (one JSON object a line), not to the history");
+      convert->add_option("--record", recordName, "append the write-ahead record to FILE (one JSON object a line), not to the history")
+          ->type_name("FILE");
   convert->add_flag("--no-record", noRecord, "keep no record of the run")->excludes(recordOption);
   convert->add_option("FILE", files, "AVI files, or folders with -r")->required();
   CLI::App* undo = app.add_subcommand(

@@ -271,13 +271,14 @@ TEST(cli, NoProgressWhenStderrIsNoTerminal) {
 TEST(cli, ArgumentsHelpAndVersion) {
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {}, {"frobnicate"}, {"info"}, {"convert", "x.avi"}, {"convert", "--to", "divx 6", "x.avi"}, {"convert", "--to", "14", "x.avi"},
-           {"convert", "--to", "0", "x.avi"}, {"convert", "--to"}, {"info", "--bogus", "x.avi"}, {"codecs", "x.avi"}, {"info", "--dry-run", "x.avi"}}) {
+           {"convert", "--to", "0", "x.avi"}, {"convert", "--to"}, {"info", "--bogus", "x.avi"}, {"codecs", "x.avi"}, {"info", "--dry-run", "x.avi"},
+           {"undo"}, {"undo", "--last", "x.json"}, {"convert", "--record", "r", "--no-record", "--to", "1", "x.avi"}, {"history", "x"}}) {
     Output r = Call(args);
     EXPECT_EQ(r.status, 2) << ::testing::PrintToString(args);
     EXPECT_TRUE(r.out.empty() && !r.err.empty());
   }
   std::set<std::string> helps;  // one text per command
-  for (std::vector<std::string> args : {std::vector<std::string>{"--help"}, {"info", "--help"}, {"convert", "--help"}, {"codecs", "--help"}}) {
+  for (std::vector<std::string> args : {std::vector<std::string>{"--help"}, {"info", "--help"}, {"convert", "--help"}, {"history", "--help"}, {"codecs", "--help"}}) {
     Output r = Call(args);
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(helps.insert(r.out).second) << args[0];

@@ -88,6 +88,17 @@ std::size_t SkipSpace(const std::string& text, std::size_t at) {
   return at;
 }
 
+// The lines of a line record; the last is unfinished when no line break ends it.
+std::vector<std::string_view> Lines(const std::string& text) {
+  std::vector<std::string_view> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t eol = std::min(text.find('\n', at), text.size());
+    lines.emplace_back(text.data() + at, eol - at);
+    at = eol + 1;
+  }
+  return lines;
+}
+
 // The complete elements of an array whose end was cut off.
 std::vector<nlohmann::json> CompleteElements(const std::string& text) {
   std::vector<nlohmann::json> elements;
@@ -112,23 +123,20 @@ std::optional<std::vector<std::pair<std::string, nlohmann::json>>> RecordObjects
   const std::size_t start = SkipSpace(text, 0);
   if (start == text.size()) return cut = true, objects;  // stopped before its first entry
   if (text[start] == '{') {  // a line record
-    std::size_t line = 0;
-    for (std::size_t at = 0; at < text.size();) {
-      const std::size_t eol = std::min(text.find('\n', at), text.size());
-      const std::string one = text.substr(at, eol - at);
-      ++line, at = eol + 1;
+    const std::vector<std::string_view> lines = Lines(text);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      const std::string one(lines[i]), place = "line " + std::to_string(i + 1);
       if (SkipSpace(one, 0) == one.size()) continue;
       nlohmann::json j;
       try {
         j = nlohmann::json::parse(one);
       } catch (const nlohmann::json::parse_error& e) {
         // Only the last line can be unfinished: the run appends line by line.
-        if (eol == text.size() && e.byte > one.size()) return cut = true, objects;
-        report.Fail(name, "not JSON (line " + std::to_string(line) + ", at byte " + std::to_string(e.byte) +
-                              "), so not a convert record");
+        if (i + 1 == lines.size() && text.back() != '\n' && e.byte > one.size()) return cut = true, objects;
+        report.Fail(name, "not JSON (" + place + ", at byte " + std::to_string(e.byte) + "), so not a convert record");
         return std::nullopt;
       }
-      if (!j.contains("run")) objects.emplace_back(name + ": line " + std::to_string(line), std::move(j));
+      if (!j.contains("run")) objects.emplace_back(name + ": " + place, std::move(j));
     }
     return objects;
   }
@@ -170,6 +178,17 @@ std::string Now(bool forName) {
 }
 
 std::string Line(const Json& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n"; }
+
+// Appends text at the file's end; false, with the system's words in error, when it could not.
+bool AppendTo(os::FileHandle h, const std::string& text, std::string& error) {
+  std::int64_t at = os::FileSize(h);
+  std::size_t done = 0;
+  for (std::uint32_t n = 1; at >= 0 && done < text.size() && n > 0; done += n, at += n)
+    n = os::WriteFileAt(h, text.data() + done, static_cast<std::uint32_t>(text.size() - done), at);
+  if (at >= 0 && done == text.size()) return true;
+  error = "cannot write the record: " + os::LastErrorText();
+  return false;
+}
 
 std::string FolderOf(const std::string& name) {
   const std::size_t slash = name.find_last_of(os::kPathSeparator == '/' ? "/" : "\\/");
@@ -214,29 +233,19 @@ void TRecordWriter::Add(const std::string& file, const TConversionPlan& plan) {
   pending_ += Line(Json{{"file", file}, {"written", true}, {"writes", WritesJson(plan)}});
 }
 
-bool TRecordWriter::Append(const std::string& text) {
-  if (!error_.empty()) return false;
-  if (handle_ == os::kInvalidHandle) {
-    if (history_ && !os::MakeFolders(FolderOf(name_)))
-      return error_ = "cannot make the history folder " + FolderOf(name_) + ": " + os::LastErrorText(), false;
-    handle_ = os::OpenFile(name_, os::Access::Write, os::ShareRead, os::Disposition::OpenAlways);
-    if (handle_ == os::kInvalidHandle) return error_ = "cannot open the record: " + os::LastErrorText(), false;
-    Json start{{"run", "start"}, {"time", Now(false)}, {"command", command_}};
-    if (!Append(Line(start))) return false;
-  }
-  if (os::SeekFile(handle_, 0, os::FromEnd) < 0) return error_ = "cannot write the record: " + os::LastErrorText(), false;
-  for (std::size_t done = 0; done < text.size();) {
-    const std::uint32_t n = os::WriteFile(handle_, text.data() + done, static_cast<std::uint32_t>(text.size() - done));
-    if (n == 0) return error_ = "cannot write the record: " + os::LastErrorText(), false;
-    done += n;
-  }
+bool TRecordWriter::Open() {
+  if (history_ && !os::MakeFolders(FolderOf(name_)))
+    return error_ = "cannot make the history folder " + FolderOf(name_) + ": " + os::LastErrorText(), false;
+  handle_ = os::OpenFile(name_, os::Access::Write, os::ShareRead, os::Disposition::OpenAlways);
+  if (handle_ == os::kInvalidHandle) return error_ = "cannot open the record: " + os::LastErrorText(), false;
+  pending_ = Line(Json{{"run", "start"}, {"time", Now(false)}, {"command", command_}}) + pending_;
   return true;
 }
 
 bool TRecordWriter::Flush() {
-  if (pending_.empty()) return error_.empty();
+  if (pending_.empty() || !error_.empty()) return error_.empty();
   const bool first = handle_ == os::kInvalidHandle;
-  if (!Append(pending_)) return false;
+  if ((first && !Open()) || !AppendTo(handle_, pending_, error_)) return false;
   pending_.clear();
   if (!os::FlushFile(handle_)) return error_ = "cannot flush the record to disk: " + os::LastErrorText(), false;
   // A new record's name must be on the disk too.
@@ -251,7 +260,7 @@ bool TRecordWriter::Flush() {
 
 void TRecordWriter::End(std::size_t written, bool interrupted) {
   if (handle_ == os::kInvalidHandle || !error_.empty()) return;
-  if (Append(Line(Json{{"run", "end"}, {"time", Now(false)}, {"written", written}, {"interrupted", interrupted}})))
+  if (AppendTo(handle_, Line(Json{{"run", "end"}, {"time", Now(false)}, {"written", written}, {"interrupted", interrupted}}), error_))
     os::FlushFile(handle_);
 }
 
@@ -285,9 +294,9 @@ std::vector<std::string> HistoryRuns(const std::string& folder) {
 
 bool MarkUndone(const std::string& record) {
   const os::FileHandle h = os::OpenFile(record, os::Access::Write, os::ShareRead, os::Disposition::OpenExisting);
-  const std::string line = Line(Json{{"run", "undone"}, {"time", Now(false)}});
-  const bool ok = h != os::kInvalidHandle && os::SeekFile(h, 0, os::FromEnd) >= 0 &&
-                  os::WriteFile(h, line.data(), static_cast<std::uint32_t>(line.size())) == line.size() && os::FlushFile(h);
+  std::string error;
+  const bool ok = h != os::kInvalidHandle && AppendTo(h, Line(Json{{"run", "undone"}, {"time", Now(false)}}), error) &&
+                  os::FlushFile(h);
   if (h != os::kInvalidHandle) os::CloseFile(h);
   return ok;
 }
@@ -298,10 +307,8 @@ void ListHistory(const std::string& folder, std::ostream& out) {
     std::optional<std::size_t> written;
     std::size_t entries = 0;
     const std::optional<std::string> text = ReadText(run, error);
-    for (std::size_t at = 0; text && at < text->size();) {
-      const std::size_t eol = std::min(text->find('\n', at), text->size());
-      const nlohmann::json j = nlohmann::json::parse(text->substr(at, eol - at), nullptr, false);
-      at = eol + 1;
+    for (const std::string_view line : text ? Lines(*text) : std::vector<std::string_view>{}) {
+      const nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
       if (!j.is_object()) continue;
       const std::string kind = j.contains("run") && j["run"].is_string() ? j["run"].get<std::string>() : "";
       if (kind.empty()) ++entries;

@@ -45,7 +45,7 @@ class TRecordWriter {
   void End(std::size_t written, bool interrupted);
 
  private:
-  bool Append(const std::string& text);
+  bool Open();  // and puts the run's start in front of the pending entries
   std::string name_, pending_, error_;
   std::vector<std::string> command_;
   bool history_;

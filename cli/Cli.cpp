@@ -204,14 +204,14 @@ constexpr std::size_t kRecordBatch = 64;
 
 int RunConvert(const std::vector<std::string>& paths, TCodecId target, const TOptions& opt, TRecordWriter* record,
                TReport& report) {
-  std::size_t next = 0, written = 0;
+  std::size_t next = 0, reported = 0, written = 0;
   bool recordFailed = false;
   while (next < paths.size() && !StopRequested() && !recordFailed) {
     std::vector<TOutcome> batch;
     for (; next < paths.size() && batch.size() < (record ? kRecordBatch : 1) && !StopRequested(); ++next) {
       report.Progress(next, paths.size(), paths[next]);
       batch.push_back(PlanConvert(paths[next], target, opt));
-      if (record && batch.back().plan && !opt.dryRun) record->Add(os::AbsolutePath(paths[next]), *batch.back().plan);
+      if (record && batch.back().plan) record->Add(os::AbsolutePath(paths[next]), *batch.back().plan);
     }
     // No file is written before its entry is on the disk.
     if (record && !record->Flush()) {
@@ -225,9 +225,11 @@ int RunConvert(const std::vector<std::string>& paths, TCodecId target, const TOp
       TOutcome& o = batch[i];
       if (o.plan && !opt.dryRun && Write(o, opt, "converted").written) ++written;
       report.Add(o, o.error.empty() ? ConvertLine(o) : "", !o.error.empty() ? 2 : o.action == "unchanged" ? 1 : 0);
+      ++reported;
     }
   }
-  const bool interrupted = StopRequested() && !recordFailed;
+  // Stopped: files left undone, not a signal that came after the last one.
+  const bool interrupted = !recordFailed && reported < paths.size();
   if (record) record->End(written, interrupted);
   const std::string already = std::string("already ") + CodecNames[target];
   return report.Finish({opt.dryRun ? "would be converted" : "converted", already, "failed"}, interrupted);

@@ -210,7 +210,6 @@ TEST(cli, UndoFromAnyCut) {
   const std::string rec = dir.File("run.jsonl"), cut = dir.File("cut");
   const std::size_t c = xvid.DataPos("v.strf") + 16, n = xvid.DataPos("n");
   auto text = [](const std::string& name) { const Bytes b = ReadBytes(name); return std::string(b.begin(), b.end()); };
-  std::filesystem::remove(rec);
   for (const std::string& name : f) WriteBytes(name, xvid.bytes);
   const Output converted = Call({"convert", "--json", "--record", rec, "--to", "DivX 5", f[0], f[1], f[2]});
   const std::string lines = text(rec), array = converted.out;

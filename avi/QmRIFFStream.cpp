@@ -55,9 +55,9 @@ std::int64_t THandleStream64::Seek(std::int64_t offset, std::uint16_t origin) {
 bool THandleStream64::Flush() { return os::FlushFile(Handle); }
 
 namespace {
-std::int32_t OpenByMode(const std::string& fileName, std::uint16_t mode) {
+std::int32_t OpenByMode(const std::string& fileName, std::uint16_t mode, std::int64_t& size) {
   if (mode == fmCreate)
-    return os::OpenFile(fileName, os::Access::ReadWrite, os::ShareNone, os::Disposition::CreateAlways);
+    return os::OpenFile(fileName, os::Access::ReadWrite, os::ShareNone, os::Disposition::CreateAlways, &size);
   os::Access access;
   switch (mode & 0x3) {
     case 0: access = os::Access::Read; break;
@@ -74,14 +74,15 @@ std::int32_t OpenByMode(const std::string& fileName, std::uint16_t mode) {
     case 4: share = os::ShareReadWrite; break;
     default: return os::kInvalidHandle;  // sharing 5 to 15 is not a valid mode
   }
-  return os::OpenFile(fileName, access, share, os::Disposition::OpenExisting);
+  return os::OpenFile(fileName, access, share, os::Disposition::OpenExisting, &size);
 }
 }  // namespace
 
 TFileStream64::TFileStream64(const std::string& fileName, std::uint16_t mode) : TFileStream64(fileName, mode, 0) {}
 
 TFileStream64::TFileStream64(const std::string& fileName, std::uint16_t mode, std::uint32_t /*rights*/)
-    : THandleStream64(OpenByMode(fileName, mode)) {
+    : THandleStream64(-1) {
+  Handle = OpenByMode(fileName, mode, Size);
   if (Handle < 0) {
     if (mode == fmCreate) throw EFCreateError("Cannot create file " + fileName);
     throw EFOpenError("Cannot open file " + fileName);
@@ -94,13 +95,34 @@ TFileStream64::~TFileStream64() {
 
 void TFileStream64::SetSize(std::int64_t newSize) {
   ++Generation;
+  blockStart_ = -1;
   Seek(newSize, os::FromBeginning);
-  os::SetFileSize(Handle, Position);  // where the seek left it, as the system's end-of-file call would
+  // Where the seek left it, as the system's end-of-file call would.
+  if (os::SetFileSize(Handle, Position)) Size = Position;
 }
 
 std::int64_t TFileStream64::Read(void* buffer, std::int64_t count) {
   const std::uint32_t n = CallCount(count);
-  const std::uint32_t done = n == 0 ? 0 : os::ReadFileAt(Handle, buffer, n, Position);
+  if (n == 0) return 0;
+  // From the block when the bytes lie in it, or it reached the file's end.
+  const std::int64_t off = Position - blockStart_;
+  if (blockStart_ >= 0 && off >= 0 && off <= blockLength_ &&
+      (blockLength_ - off >= n || (Size >= 0 && blockStart_ + blockLength_ >= Size))) {
+    const std::uint32_t done = std::min<std::uint32_t>(n, static_cast<std::uint32_t>(blockLength_ - off));
+    std::memcpy(buffer, block_.data() + off, done);
+    Position += done;
+    return done;
+  }
+  std::uint32_t done;
+  if (n >= kBlockSize) {
+    done = os::ReadFileAt(Handle, buffer, n, Position);
+  } else {
+    block_.resize(kBlockSize);
+    blockLength_ = os::ReadFileAt(Handle, block_.data(), kBlockSize, Position);
+    blockStart_ = Position;
+    done = std::min(n, blockLength_);
+    std::memcpy(buffer, block_.data(), done);
+  }
   Position += done;
   return done;
 }
@@ -109,14 +131,18 @@ std::int64_t TFileStream64::Write(const void* buffer, std::int64_t count) {
   const std::uint32_t n = CallCount(count);
   if (n == 0) return 0;
   ++Generation;
+  blockStart_ = -1;
   const std::uint32_t done = os::WriteFileAt(Handle, buffer, n, Position);
   Position += done;
+  if (Size >= 0) Size = std::max(Size, Position);
   return done;
 }
 
 std::int64_t TFileStream64::Seek(std::int64_t offset, std::uint16_t origin) {
   if (Handle < 0 || origin > os::FromEnd) return -1;
-  const std::int64_t base = origin == os::FromBeginning ? 0 : origin == os::FromCurrent ? Position : os::FileSize(Handle);
+  const std::int64_t base = origin == os::FromBeginning ? 0 : origin == os::FromCurrent ? Position
+                           : Size >= 0 ? Size
+                                       : os::FileSize(Handle);  // not known at the open
   // A move before the start, or past what 64 bits hold, fails and leaves the position.
   if (base < 0 || (offset > 0 && base > std::numeric_limits<std::int64_t>::max() - offset) || base + offset < 0) return -1;
   return Position = base + offset;

@@ -79,9 +79,13 @@ class THandleStream64 : public TStream64 {
 
 // Stream over a file it opens by name and closes on destruction. Nothing
 // outside the program can see where its handle points, so the position lives
-// here: a seek answers at once, a read or write is one call at that offset,
-// and the size comes from the open handle. Positions, and what each call
-// returns, are those of a stream that asks the system for every move.
+// here: a seek answers at once and a read or write is one call at that
+// offset. The size is taken when the file is opened and follows this
+// stream's own writes. A small read is served from one block read at its
+// offset, so reading a file's headers field by field costs one call; a write
+// drops the block. Positions, and what each call returns, are those of a
+// stream that asks the system for every move; writes by others while the
+// stream is open are not seen.
 class TFileStream64 : public THandleStream64 {
  public:
   TFileStream64(const std::string& fileName, std::uint16_t mode);
@@ -93,8 +97,14 @@ class TFileStream64 : public THandleStream64 {
   std::int64_t Write(const void* buffer, std::int64_t count) override;
   std::int64_t Seek(std::int64_t offset, std::uint16_t origin) override;
 
+  static constexpr std::uint32_t kBlockSize = 65536;
+
  private:
   std::int64_t Position = 0;
+  std::int64_t Size = -1;  // -1: not known, asked for each time
+  std::vector<std::uint8_t> block_;
+  std::int64_t blockStart_ = -1;  // file position of block_[0]; -1: none
+  std::uint32_t blockLength_ = 0;  // bytes the block's read gave
 };
 
 // ---------------------------------------------------------------- RIFF chunk stream

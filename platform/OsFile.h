@@ -28,7 +28,10 @@ enum SeekOrigin : std::uint16_t { FromBeginning = 0, FromCurrent = 1, FromEnd = 
 inline constexpr std::uint32_t kAttrReadOnly = 0x1;
 inline constexpr std::uint32_t kAttrNormal = 0x80;
 
-FileHandle OpenFile(const std::string& name, Access access, unsigned share, Disposition disposition);
+// A folder is refused. With size, the open file's size is left there, from
+// the same call that refused a folder where there is one.
+FileHandle OpenFile(const std::string& name, Access access, unsigned share, Disposition disposition,
+                    std::int64_t* size = nullptr);
 // Bytes actually transferred; 0 when the call failed.
 std::uint32_t ReadFile(FileHandle h, void* buffer, std::uint32_t count);
 std::uint32_t WriteFile(FileHandle h, const void* buffer, std::uint32_t count);

@@ -12,7 +12,8 @@ namespace os {
 
 // POSIX has no sharing modes: the share argument is accepted and ignored, so
 // another process can always open, read and write the file while we hold it.
-FileHandle OpenFile(const std::string& name, Access access, unsigned /*share*/, Disposition disposition) {
+FileHandle OpenFile(const std::string& name, Access access, unsigned /*share*/, Disposition disposition,
+                    std::int64_t* size) {
   int flags = O_CLOEXEC;
   switch (access) {
     case Access::Read: flags |= O_RDONLY; break;
@@ -32,6 +33,7 @@ FileHandle OpenFile(const std::string& name, Access access, unsigned /*share*/, 
     ::close(fd);
     return kInvalidHandle;
   }
+  if (size) *size = static_cast<std::int64_t>(st.st_size);
   return static_cast<FileHandle>(fd);
 }
 

@@ -38,14 +38,17 @@ std::string Utf8Name(const std::wstring& wide) {
   return utf8;
 }
 
-FileHandle OpenFile(const std::string& name, Access access, unsigned share, Disposition disposition) {
+FileHandle OpenFile(const std::string& name, Access access, unsigned share, Disposition disposition,
+                    std::int64_t* size) {
   DWORD desired = access == Access::Read ? GENERIC_READ : access == Access::Write ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE;
   DWORD shareMode = ((share & ShareRead) ? FILE_SHARE_READ : 0) | ((share & ShareWrite) ? FILE_SHARE_WRITE : 0);
   DWORD how = disposition == Disposition::CreateAlways ? CREATE_ALWAYS
               : disposition == Disposition::OpenAlways  ? OPEN_ALWAYS
                                                         : OPEN_EXISTING;
   HANDLE h = ::CreateFileW(WideName(name).c_str(), desired, shareMode, nullptr, how, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return FromWin(h);
+  const FileHandle file = FromWin(h);
+  if (size && file >= 0) *size = FileSize(file);
+  return file;
 }
 
 std::uint32_t ReadFile(FileHandle h, void* buffer, std::uint32_t count) {

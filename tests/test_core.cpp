@@ -26,6 +26,53 @@ TEST(Streams, OpenReadWriteSeek) {
             (V{6, 4, -1, huge, 1, huge + 1}));
 }
 
+// Random moves, reads, writes and size changes, against the same done to bytes
+// in memory: the stream's block and remembered size must never show.
+TEST(Streams, AsTheFileItself) {
+  TempDir dir;
+  std::string model(200000, '\0');
+  for (std::size_t i = 0; i < model.size(); ++i) model[i] = static_cast<char>(i * 7);
+  WriteBytes(dir.File("f"), Bytes(model.begin(), model.end()));
+  TFileStream64 s(dir.File("f"), fmOpenReadWrite);
+  std::uint32_t seed = 1;
+  auto rnd = [&](std::int64_t n) { return static_cast<std::int64_t>((seed = seed * 1103515245 + 12345) >> 8) % n; };
+  std::int64_t pos = 0;
+  const std::int64_t block = TFileStream64::kBlockSize;
+  for (int step = 0; step < 3000; ++step) {
+    const std::int64_t n = rnd(4) == 0 ? rnd(3 * block) : rnd(64), size = static_cast<std::int64_t>(model.size());
+    std::string got(static_cast<std::size_t>(n), '\0'), data(static_cast<std::size_t>(n), static_cast<char>('a' + step % 26));
+    switch (rnd(8)) {
+      case 0: {
+        const std::int64_t back = rnd(size + 1);
+        ASSERT_EQ(s.Seek(-back, 2), pos = size - back) << step;
+        break;
+      }
+      case 1: {
+        const std::int64_t to = rnd(size + 100);
+        ASSERT_EQ(s.Seek(to, 0), pos = to) << step;
+        break;
+      }
+      case 2:
+        ASSERT_EQ(s.Write(data.data(), n), n) << step;
+        if (n > 0 && pos + n > size) model.resize(static_cast<std::size_t>(pos + n));
+        model.replace(static_cast<std::size_t>(pos), static_cast<std::size_t>(n), data);
+        pos += n;
+        break;
+      case 3:
+        if (rnd(8) == 0) s.SetSize(pos), model.resize(static_cast<std::size_t>(pos));
+        break;
+      default: {
+        const std::int64_t want = std::clamp<std::int64_t>(size - pos, 0, n);
+        ASSERT_EQ(s.Read(got.data(), n), want) << step;
+        ASSERT_EQ(got.substr(0, static_cast<std::size_t>(want)), model.substr(static_cast<std::size_t>(std::min(pos, size)), static_cast<std::size_t>(want))) << step;
+        pos += want;
+      }
+    }
+    ASSERT_EQ(s.GetSize(), static_cast<std::int64_t>(model.size())) << step;
+  }
+  EXPECT_EQ(ReadBytes(dir.File("f")), Bytes(model.begin(), model.end()));
+}
+
 TEST(Catalogue, AsTheReadmeStatesIt) {
   const auto rows = ReadmeTable("| # | Codec |");
   ASSERT_EQ(rows.size(), 13u);

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <atomic>
 #include <optional>
+#include <thread>
 
+#include "Parallel.h"
 #include "Record.h"
 #include "Report.h"
 #include "TovacrexVersion.h"
@@ -34,7 +36,12 @@ std::optional<TCodecId> ParseCodec(const std::string& text) {
 
 struct TOptions {
   bool dryRun = false, preserveMtime = false, anyCase = false;
+  unsigned jobs = 1;
 };
+
+constexpr unsigned kMaxJobs = 64;
+
+bool NotStopped(std::size_t) { return !StopRequested(); }
 
 TOutcome Info(const std::string& file, const TOptions& opt) {
   TOutcome o;
@@ -199,34 +206,51 @@ void ListCodecs(std::ostream& out, bool json) {
 }
 
 // Files whose entries share one flush of the record: planned together, then
-// written one by one. Each is checked again just before its write.
-constexpr std::size_t kRecordBatch = 64;
+// written. Each is checked again just before its write.
+constexpr std::size_t kBatch = 64;
 
 int RunConvert(const std::vector<std::string>& paths, TCodecId target, const TOptions& opt, TRecordWriter* record,
                TReport& report) {
   std::size_t next = 0, reported = 0, written = 0;
   bool recordFailed = false;
   while (next < paths.size() && !StopRequested() && !recordFailed) {
+    const std::size_t first = next;
     std::vector<TOutcome> batch;
-    for (; next < paths.size() && batch.size() < (record ? kRecordBatch : 1) && !StopRequested(); ++next) {
-      report.Progress(next, paths.size(), paths[next]);
-      batch.push_back(PlanConvert(paths[next], target, opt));
-      if (record && batch.back().plan) record->Add(os::AbsolutePath(paths[next]), *batch.back().plan);
-    }
+    std::vector<std::string> files;  // absolute: one file named two ways is still one file
+    bool repeated = false;
+    RunInOrder<TOutcome>(
+        std::min(kBatch, paths.size() - first), opt.jobs, NotStopped,
+        [&](std::size_t i) { return PlanConvert(paths[first + i], target, opt); },
+        [&](std::size_t i, TOutcome& o) {
+          // A file named again is planned again in the next batch, after its
+          // first write: now its plan would expect the codes that write replaces.
+          std::string file = os::AbsolutePath(o.file);
+          if (repeated || (repeated = std::find(files.begin(), files.end(), file) != files.end())) return;
+          report.Progress(first + i, paths.size(), o.file);
+          if (record && o.plan) record->Add(file, *o.plan);
+          files.push_back(std::move(file));
+          batch.push_back(std::move(o));
+        });
+    next = first + batch.size();
     // No file is written before its entry is on the disk.
     if (record && !record->Flush()) {
       report.Fail(record->Name(), record->Error() + "; no further file is written");
       recordFailed = true;
       break;
     }
-    for (std::size_t i = 0; i < batch.size(); ++i) {
-      // A stop waits for the file in hand, and comes before the next.
-      if (i > 0 && StopRequested()) break;
-      TOutcome& o = batch[i];
-      if (o.plan && !opt.dryRun && Write(o, opt, "converted").written) ++written;
-      report.Add(o, o.error.empty() ? ConvertLine(o) : "", !o.error.empty() ? 2 : o.action == "unchanged" ? 1 : 0);
-      ++reported;
-    }
+    // A stop waits for the files in hand, and comes before the next.
+    reported += RunInOrder<TOutcome>(
+        batch.size(), opt.jobs, [](std::size_t i) { return i == 0 || !StopRequested(); },
+        [&](std::size_t i) {
+          TOutcome o = std::move(batch[i]);
+          if (o.plan && !opt.dryRun) Write(o, opt, "converted");
+          return o;
+        },
+        [&](std::size_t, TOutcome& o) {
+          written += o.written;
+          report.Add(o, o.error.empty() ? ConvertLine(o) : "", !o.error.empty() ? 2 : o.action == "unchanged" ? 1 : 0);
+        });
+    if (reported < next) break;
   }
   // Stopped: files left undone, not a signal that came after the last one.
   const bool interrupted = !recordFailed && reported < paths.size();
@@ -237,12 +261,16 @@ int RunConvert(const std::vector<std::string>& paths, TCodecId target, const TOp
 
 int RunUndo(std::vector<TUndoEntry> entries, const TOptions& opt, const std::string& historyRun, TReport& report) {
   std::reverse(entries.begin(), entries.end());  // the newest first
-  std::size_t done = 0;
-  for (; done < entries.size() && !StopRequested(); ++done) {
-    report.Progress(done, entries.size(), entries[done].file);
-    const TOutcome o = Undo(entries[done], opt);
-    report.Add(o, o.error.empty() ? ConvertLine(o) : "", !o.error.empty() ? 2 : o.action == "unchanged" ? 1 : 0);
-  }
+  std::vector<std::string> files;
+  for (const TUndoEntry& e : entries) files.push_back(os::AbsolutePath(e.file));
+  const std::vector<std::size_t> after = SameKeyBefore(files);  // one file's entries in turn
+  const std::size_t done = RunInOrder<TOutcome>(
+      entries.size(), opt.jobs, NotStopped, [&](std::size_t i) { return Undo(entries[i], opt); },
+      [&](std::size_t i, TOutcome& o) {
+        report.Progress(i, entries.size(), o.file);
+        report.Add(o, o.error.empty() ? ConvertLine(o) : "", !o.error.empty() ? 2 : o.action == "unchanged" ? 1 : 0);
+      },
+      &after);
   const int status = report.Finish({opt.dryRun ? "would be undone" : "undone", "already undone", "failed"},
                                    done < entries.size());
   if (status == 0 && !historyRun.empty() && !opt.dryRun && !MarkUndone(historyRun))
@@ -274,11 +302,14 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   const std::string jsonHelp = "print one JSON array (schema: docs/cli-json.schema.json)";
   const std::string recursiveHelp = "a folder stands for the files below it named *.avi (any letter case), sorted by path";
   const std::string mtimeHelp = "set each file's modification time back to what it was";
+  opt.jobs = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxJobs);
+  const std::string jobsHelp = "files handled at once (default: the number of processors); the output is the same";
   const std::string anyCaseHelp = "recognise handlers in any letter case (\"MP43\" as \"mp43\"); divx, DIVX and DX50 stay as they are";
   CLI::App* info = app.add_subcommand("info", "Show each file's codec, its two codes and where they lie");
   info->add_flag("--json", json, jsonHelp);
   info->add_flag("-r,--recursive", recursive, recursiveHelp);
   info->add_flag("--any-case", opt.anyCase, anyCaseHelp);
+  info->add_option("-j,--jobs", opt.jobs, jobsHelp)->type_name("N")->check(CLI::Range(1u, kMaxJobs));
   info->add_option("FILE", files, "AVI files, or folders with -r")->required();
   CLI::App* convert = app.add_subcommand("convert", "Convert each file to another codec of its group, in place");
   convert->add_option("--to", codec, "target codec: a name as 'codecs' lists it, any letter case, or its number 1 to 13")
@@ -291,6 +322,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   convert->add_flag("-r,--recursive", recursive, recursiveHelp);
   convert->add_flag("--preserve-mtime", opt.preserveMtime, mtimeHelp);
   convert->add_flag("--any-case", opt.anyCase, anyCaseHelp);
+  convert->add_option("-j,--jobs", opt.jobs, jobsHelp)->type_name("N")->check(CLI::Range(1u, kMaxJobs));
   CLI::Option* recordOption =
       convert->add_option("--record", recordName, "append the write-ahead record to FILE (one JSON object a line), not to the history")
           ->type_name("FILE");
@@ -303,6 +335,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   undo->add_flag("-r,--recursive", recursive, "a folder stands for the records below it named *.json (any letter case), sorted by path");
   undo->add_flag("--preserve-mtime", opt.preserveMtime, mtimeHelp);
   undo->add_flag("--any-case", opt.anyCase, anyCaseHelp);
+  undo->add_option("-j,--jobs", opt.jobs, jobsHelp)->type_name("N")->check(CLI::Range(1u, kMaxJobs));
   CLI::Option* lastOption = undo->add_flag("--last", last, "undo the newest run in the history");
   undo->add_option("RECORD", files, "a record: what 'convert --json' printed, or a --record file; - for standard input")
       ->excludes(lastOption);
@@ -342,13 +375,13 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   }
   const std::vector<std::string> paths = Expand(files, recursive, ".avi", "AVI files", report);
   if (info->parsed()) {
-    std::size_t i = 0;
-    for (; i < paths.size() && !StopRequested(); ++i) {
-      report.Progress(i, paths.size(), paths[i]);
-      const TOutcome o = Info(paths[i], opt);
-      report.Add(o, o.error.empty() ? InfoLine(o) : "", !o.error.empty() ? 2 : InCatalogue(o.state.CurrentCodec) ? 0 : 1);
-    }
-    return report.Finish({"recognised", "unknown codec", "failed"}, i < paths.size());
+    const std::size_t done = RunInOrder<TOutcome>(
+        paths.size(), opt.jobs, NotStopped, [&](std::size_t i) { return Info(paths[i], opt); },
+        [&](std::size_t i, TOutcome& o) {
+          report.Progress(i, paths.size(), o.file);
+          report.Add(o, o.error.empty() ? InfoLine(o) : "", !o.error.empty() ? 2 : InCatalogue(o.state.CurrentCodec) ? 0 : 1);
+        });
+    return report.Finish({"recognised", "unknown codec", "failed"}, done < paths.size());
   }
   // The record of what convert writes, made durable before each write.
   std::optional<TRecordWriter> record;

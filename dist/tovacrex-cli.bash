@@ -32,9 +32,9 @@ _tovacrex_cli() {
     local options="-h --help"
     case $command in
       "") options+=" --version" ;;
-      info) options+=" --json -r --recursive --any-case" ;;
-      convert) options+=" --to --dry-run --json -r --recursive --preserve-mtime --any-case --record --no-record" ;;
-      undo) options+=" --dry-run --json -r --recursive --preserve-mtime --any-case --last" ;;
+      info) options+=" --json -r --recursive --any-case -j --jobs" ;;
+      convert) options+=" --to --dry-run --json -r --recursive --preserve-mtime --any-case -j --jobs --record --no-record" ;;
+      undo) options+=" --dry-run --json -r --recursive --preserve-mtime --any-case -j --jobs --last" ;;
       codecs) options+=" --json" ;;
     esac
     COMPREPLY=($(compgen -W "$options" -- "$cur"))

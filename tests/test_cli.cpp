@@ -251,6 +251,54 @@ TEST(cli, UndoFromAnyCut) {
   }
 }
 
+// Many files on several threads: the same output, byte for byte, the same
+// exit status and the same files afterwards as one file after the other, with
+// failures between, one file named twice in a batch, and undo entries of one
+// file close together.
+TEST(cli, ParallelRunsPrintWhatOneByOnePrints) {
+  TempDir dir;
+  const riff::Image kinds[] = {riff::MakeAvi("XVID", "DX50"), riff::MakeAvi("div3", "DIV3"), riff::MakeAvi("cvid", "cvid"), {Bytes(20, 'R')}};
+  std::vector<std::string> files, args;
+  std::vector<Bytes> before;
+  for (int i = 0; i < 150; ++i) {
+    files.push_back(dir.File("f" + std::to_string(i) + ".avi"));
+    before.push_back(kinds[i % 7 == 3 ? 3 : i % 5 == 1 ? 1 : i % 11 == 2 ? 2 : 0].bytes);
+    args.push_back(files.back());
+    if (i % 40 == 4) args.push_back(files[i - 4]);
+  }
+  args.push_back(dir.File("missing.avi"));
+  auto now = [&] { std::vector<Bytes> b; for (const std::string& f : files) b.push_back(ReadBytes(f)); return b; };
+  auto run = [&](std::vector<std::string> a, const char* jobs, bool withFiles) {
+    a.insert(a.begin() + 1, {"-j", jobs});
+    if (withFiles) a.insert(a.end(), args.begin(), args.end());
+    return Call(a);
+  };
+  const std::string rec = dir.File("rec.json"), rec2 = dir.File("rec2.json");
+  for (const std::vector<std::string>& cmd : std::vector<std::vector<std::string>>{
+           {"info"}, {"info", "--json"}, {"convert", "--no-record", "--to", "DivX 5"}, {"convert", "--json", "--no-record", "--to", "3ivx"},
+           {"undo", rec, rec2}, {"undo", "--json", rec, rec2}}) {
+    const bool json = std::find(cmd.begin(), cmd.end(), "--json") != cmd.end();
+    SCOPED_TRACE(cmd[0] + (json ? " --json" : ""));
+    std::vector<std::tuple<int, std::string, std::string, std::vector<Bytes>>> runs;
+    for (const char* jobs : {"1", "4"}) {
+      for (std::size_t i = 0; i < files.size(); ++i) WriteBytes(files[i], before[i]);
+      if (cmd[0] == "undo") {  // the last files converted again by a second run
+        std::ofstream(rec) << run({"convert", "--json", "--no-record", "--to", "DivX 5"}, "1", true).out;
+        std::ofstream(rec2) << Call({"convert", "--json", "--no-record", "--to", "DivX 4", files[147], files[148], files[149]}).out;
+      }
+      const Output r = run(cmd, jobs, cmd[0] != "undo");
+      runs.emplace_back(r.status, r.out, r.err, now());
+    }
+    EXPECT_EQ(runs[0], runs[1]);
+    EXPECT_EQ(std::get<0>(runs[0]), cmd[0] == "undo" ? 0 : 1);
+    if (json) {  // a file named twice is no failure
+      int failed = 0;
+      for (const auto& o : json::parse(std::get<1>(runs[0]))) failed += !o["error"].is_null();
+      EXPECT_EQ(failed, cmd[0] == "convert" ? 60 : cmd[0] == "undo" ? 0 : 23);
+    }
+  }
+}
+
 #ifndef _WIN32
 // The program itself, with stderr a file, in a run of more than a second (its
 // record arrives late): the summary and nothing else, no progress line.

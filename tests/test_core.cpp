@@ -33,7 +33,7 @@ TEST(Streams, AsTheFileItself) {
   std::string model(200000, '\0');
   for (std::size_t i = 0; i < model.size(); ++i) model[i] = static_cast<char>(i * 7);
   WriteBytes(dir.File("f"), Bytes(model.begin(), model.end()));
-  TFileStream64 s(dir.File("f"), fmOpenReadWrite);
+  TFileStream64 s(dir.File("f"), fmOpenReadWrite | fmShareDenyNone);  // read again below while open
   std::uint32_t seed = 1;
   auto rnd = [&](std::int64_t n) { return static_cast<std::int64_t>((seed = seed * 1103515245 + 12345) >> 8) % n; };
   std::int64_t pos = 0;

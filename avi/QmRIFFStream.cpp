@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <typeinfo>
 
 #include "../platform/OsFile.h"
 #include "RiffIds.h"
@@ -138,15 +139,7 @@ std::int64_t TFileStream64::Write(const void* buffer, std::int64_t count) {
   return done;
 }
 
-std::int64_t TFileStream64::Seek(std::int64_t offset, std::uint16_t origin) {
-  if (Handle < 0 || origin > os::FromEnd) return -1;
-  const std::int64_t base = origin == os::FromBeginning ? 0 : origin == os::FromCurrent ? Position
-                           : Size >= 0 ? Size
-                                       : os::FileSize(Handle);  // not known at the open
-  // A move before the start, or past what 64 bits hold, fails and leaves the position.
-  if (base < 0 || (offset > 0 && base > std::numeric_limits<std::int64_t>::max() - offset) || base + offset < 0) return -1;
-  return Position = base + offset;
-}
+std::int64_t TFileStream64::End() const { return Size >= 0 ? Size : os::FileSize(Handle); }  // not known at the open
 
 // ---------------------------------------------------------------- RIFF chunk stream
 
@@ -254,27 +247,38 @@ std::int64_t ContainerDataSize(std::int64_t declared) { return declared >= 4 ? d
 }  // namespace
 
 // Brackets one public walker call: the outermost one takes the stream's
-// position on entry and puts the stream there on return.
-class TQMRIFFStream::Call {
- public:
-  explicit Call(TQMRIFFStream& w) : w_(w), exceptions_(std::uncaught_exceptions()) {
-    if (w_.callDepth_++ == 0) w_.Enter();
+// position on entry and puts the stream there on return. (A try block costs
+// nothing until something throws; asking whether an exception is on its way
+// cost a tenth of a walk over tiny chunks.)
+template <class Body>
+auto TQMRIFFStream::InCall(Body body) {
+  const bool outermost = callDepth_++ == 0;
+  decltype(body()) result{};
+  try {
+    if (outermost) Enter();
+    result = body();
+  } catch (...) {
+    --callDepth_;
+    if (outermost) Leave(true);
+    throw;
   }
-  ~Call() {
-    if (--w_.callDepth_ == 0) w_.Leave(std::uncaught_exceptions() > exceptions_);
-  }
-  Call(const Call&) = delete;
-  Call& operator=(const Call&) = delete;
+  --callDepth_;
+  if (outermost) Leave(false);
+  return result;
+}
 
- private:
-  TQMRIFFStream& w_;
-  int exceptions_;
-};
+// A file stream is called directly: its seek is only arithmetic, and a walk
+// over tiny chunks makes two for every chunk.
+std::int64_t TQMRIFFStream::StreamSeek(std::int64_t offset, std::uint16_t origin) {
+  return file_ ? file_->TFileStream64::Seek(offset, origin) : Stream->Seek(offset, origin);
+}
 
 void TQMRIFFStream::Enter() {
   buffered_ = false;
   if (ReadAhead <= 0 || !Stream) return;
-  const std::int64_t position = Stream->Seek(0, 1);
+  if (Stream != fileOf_)
+    fileOf_ = Stream, file_ = typeid(*Stream) == typeid(TFileStream64) ? static_cast<TFileStream64*>(Stream) : nullptr;
+  const std::int64_t position = StreamSeek(0, 1);
   if (position < 0) return;
   // The owner may have read, sought or written since the last call; what
   // was read ahead is kept only if the stream is where we left it and
@@ -295,7 +299,7 @@ void TQMRIFFStream::Leave(bool unwinding) {
   leftAt_ = -1;
   // No further calls on a stream that has just thrown.
   if (unwinding) return;
-  if (realPos_ != pos_) realPos_ = Stream->Seek(pos_, 0);
+  if (realPos_ != pos_) realPos_ = StreamSeek(pos_, 0);
   if (realPos_ == pos_) leftAt_ = pos_;
   generation_ = Stream->Generation;
 }
@@ -368,6 +372,12 @@ std::int64_t TQMRIFFStream::Seek(std::int64_t offset, std::uint16_t origin) {
 }
 
 bool TQMRIFFStream::ReadFourCC(FourCC& value) {
+  // Most reads of a walk: four bytes that are in the buffer already.
+  if (buffered_ && bufferStart_ >= 0 && pos_ >= bufferStart_ && bufferStart_ + bufferLength_ - pos_ >= 4) {
+    value = FourCCFromBytes(buffer_.data() + (pos_ - bufferStart_));
+    pos_ += 4;
+    return true;
+  }
   std::uint8_t b[4];
   if (ReadBytes(b, 4) < 4) return false;
   value = FourCCFromBytes(b);
@@ -446,8 +456,7 @@ bool TQMRIFFStream::SkipInvalidIds() {
 
 std::int64_t TQMRIFFStream::FindNextChunk() {
   if (!Stream) return -1;
-  Call call(*this);
-  return FindNext();
+  return InCall([this] { return FindNext(); });
 }
 
 // Every pass reads at least two bytes further, so the scan ends at the end
@@ -489,7 +498,10 @@ bool TQMRIFFStream::Descend() {
   EndOfFile = true;
   HeaderValid = false;
   if (!Stream) return false;
-  Call call(*this);
+  return InCall([this] { return DescendHere(); });
+}
+
+bool TQMRIFFStream::DescendHere() {
   if (Resync) {
     if (FindNext() < 0) return false;
   } else {
@@ -513,22 +525,28 @@ bool TQMRIFFStream::Descend() {
   if (!Resync && ListEnd != 0 && DataPos + ChunkSize > ListEnd) Resync = true;
   EndOfFile = FileSize() <= DataPos;
   HeaderValid = true;
-  Push();
+  Push(ChunkId, FormType, DataPos, ChunkSize);
   EndOfChunk = ChunkSize == 0;
   return true;
 }
 
-void TQMRIFFStream::Push() {
+// The values come as arguments: copied from the members as one block, the
+// fields Descend had just written stalled the load that gathered them (a
+// seventh of a walk over tiny chunks).
+void TQMRIFFStream::Push(FourCC id, FourCC formType, std::int64_t dataPos, std::int64_t size) {
   ++Depth;
   if (Depth >= Tags.size()) Tags.resize(Tags.size() + 16);
-  Tags[Depth - 1] = TPosTag{ChunkId, FormType, DataPos, ChunkSize};
+  Tags[Depth - 1] = TPosTag{id, formType, dataPos, size};
   ++stackVersion_;
 }
 
 std::int64_t TQMRIFFStream::Ascend() {
   EndOfChunk = false;
   if (!HeaderValid || !Stream) return -1;
-  Call call(*this);
+  return InCall([this] { return AscendHere(); });
+}
+
+std::int64_t TQMRIFFStream::AscendHere() {
   if (Depth > Tags.size()) Depth = static_cast<std::uint32_t>(Tags.size());
   std::int64_t result = -1;
   if (!Resync) {

@@ -95,11 +95,20 @@ class TFileStream64 : public THandleStream64 {
   void SetSize(std::int64_t newSize) override;
   std::int64_t Read(void* buffer, std::int64_t count) override;
   std::int64_t Write(const void* buffer, std::int64_t count) override;
-  std::int64_t Seek(std::int64_t offset, std::uint16_t origin) override;
+  // Here, so that a walker over this stream, which moves it twice for every
+  // chunk, has it inline.
+  std::int64_t Seek(std::int64_t offset, std::uint16_t origin) override {
+    if (Handle < 0 || origin > 2) return -1;
+    const std::int64_t base = origin == 0 ? 0 : origin == 1 ? Position : End();
+    // A move before the start, or past what 64 bits hold, fails and leaves the position.
+    if (base < 0 || (offset > 0 && base > INT64_MAX - offset) || base + offset < 0) return -1;
+    return Position = base + offset;
+  }
 
   static constexpr std::uint32_t kBlockSize = 65536;
 
  private:
+  std::int64_t End() const;
   std::int64_t Position = 0;
   std::int64_t Size = -1;  // -1: not known, asked for each time
   std::vector<std::uint8_t> block_;
@@ -172,7 +181,10 @@ class TQMRIFFStream {
   std::int64_t ReadAhead = kReadAheadSize;
 
  private:
-  class Call;
+  template <class Body>
+  auto InCall(Body body);
+  bool DescendHere();
+  std::int64_t AscendHere();
 
   FourCC Context(std::int64_t position);
   std::int64_t FindNext();
@@ -180,7 +192,7 @@ class TQMRIFFStream {
   bool ReadContainerType();
   bool SlideWindow();
   bool SkipInvalidIds();
-  void Push();
+  void Push(FourCC id, FourCC formType, std::int64_t dataPos, std::int64_t size);
 
   // The walk's own file access: through the buffer during a call that reads
   // ahead, straight to the stream otherwise.
@@ -192,6 +204,7 @@ class TQMRIFFStream {
   void Refill(std::int64_t count);
   void Enter();
   void Leave(bool unwinding);
+  std::int64_t StreamSeek(std::int64_t offset, std::uint16_t origin);
 
   // Where the last context search ended, so that a long scan over garbage
   // does not walk a deep stack again for every two bytes it moves.
@@ -215,4 +228,6 @@ class TQMRIFFStream {
   std::int64_t leftAt_ = -1;        // where the last call left the stream
   std::uint64_t generation_ = 0;    // the stream's Generation then
   const TStream64* bufferOf_ = nullptr;
+  const TStream64* fileOf_ = nullptr;
+  TFileStream64* file_ = nullptr;  // fileOf_, when it is exactly a file stream
 };

@@ -40,6 +40,9 @@ struct TOptions {
 };
 
 constexpr unsigned kMaxJobs = 64;
+// Files a thread takes at a time for info: an analysis takes microseconds,
+// a hand-over between threads about as long.
+constexpr std::size_t kInfoGrain = 16;
 
 bool NotStopped(std::size_t) { return !StopRequested(); }
 
@@ -302,14 +305,15 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   const std::string jsonHelp = "print one JSON array (schema: docs/cli-json.schema.json)";
   const std::string recursiveHelp = "a folder stands for the files below it named *.avi (any letter case), sorted by path";
   const std::string mtimeHelp = "set each file's modification time back to what it was";
-  opt.jobs = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxJobs);
-  const std::string jobsHelp = "files handled at once (default: the number of processors); the output is the same";
+  unsigned jobs = 0;  // 0: as many as suit the command
+  const std::string jobsHelp = "files handled at once (default: the number of processors";
+  const std::string sameOutput = "; the output is the same";
   const std::string anyCaseHelp = "recognise handlers in any letter case (\"MP43\" as \"mp43\"); divx, DIVX and DX50 stay as they are";
   CLI::App* info = app.add_subcommand("info", "Show each file's codec, its two codes and where they lie");
   info->add_flag("--json", json, jsonHelp);
   info->add_flag("-r,--recursive", recursive, recursiveHelp);
   info->add_flag("--any-case", opt.anyCase, anyCaseHelp);
-  info->add_option("-j,--jobs", opt.jobs, jobsHelp)->type_name("N")->check(CLI::Range(1u, kMaxJobs));
+  info->add_option("-j,--jobs", jobs, jobsHelp + ")" + sameOutput)->type_name("N")->check(CLI::Range(1u, kMaxJobs));
   info->add_option("FILE", files, "AVI files, or folders with -r")->required();
   CLI::App* convert = app.add_subcommand("convert", "Convert each file to another codec of its group, in place");
   convert->add_option("--to", codec, "target codec: a name as 'codecs' lists it, any letter case, or its number 1 to 13")
@@ -322,7 +326,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   convert->add_flag("-r,--recursive", recursive, recursiveHelp);
   convert->add_flag("--preserve-mtime", opt.preserveMtime, mtimeHelp);
   convert->add_flag("--any-case", opt.anyCase, anyCaseHelp);
-  convert->add_option("-j,--jobs", opt.jobs, jobsHelp)->type_name("N")->check(CLI::Range(1u, kMaxJobs));
+  convert->add_option("-j,--jobs", jobs, jobsHelp + " times 4: each waits for its file's flush)" + sameOutput)->type_name("N")->check(CLI::Range(1u, kMaxJobs));
   CLI::Option* recordOption =
       convert->add_option("--record", recordName, "append the write-ahead record to FILE (one JSON object a line), not to the history")
           ->type_name("FILE");
@@ -335,7 +339,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   undo->add_flag("-r,--recursive", recursive, "a folder stands for the records below it named *.json (any letter case), sorted by path");
   undo->add_flag("--preserve-mtime", opt.preserveMtime, mtimeHelp);
   undo->add_flag("--any-case", opt.anyCase, anyCaseHelp);
-  undo->add_option("-j,--jobs", opt.jobs, jobsHelp)->type_name("N")->check(CLI::Range(1u, kMaxJobs));
+  undo->add_option("-j,--jobs", jobs, jobsHelp + " times 4: each waits for its file's flush)" + sameOutput)->type_name("N")->check(CLI::Range(1u, kMaxJobs));
   CLI::Option* lastOption = undo->add_flag("--last", last, "undo the newest run in the history");
   undo->add_option("RECORD", files, "a record: what 'convert --json' printed, or a --record file; - for standard input")
       ->excludes(lastOption);
@@ -351,11 +355,15 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     return app.exit(e, out, err) == 0 ? 0 : 2;  // help and version, or a usage error
   }
 
+  // Writes wait for the disk, not for a processor: flushes of more files at
+  // once than there are processors still overlap.
+  const unsigned processors = std::max(std::thread::hardware_concurrency(), 1u);
+  opt.jobs = jobs ? jobs : std::min(info->parsed() ? processors : 4 * processors, kMaxJobs);
   if (codecs->parsed()) {
     ListCodecs(out, json);
     return 0;
   }
-  TReport report(out, err, json, errIsTerminal);
+  TReport report(out, err, json, errIsTerminal, !info->parsed());
   const std::optional<std::string> historyFolder = HistoryFolder();
   if (history->parsed() || last) {
     if (!historyFolder) {
@@ -380,7 +388,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         [&](std::size_t i, TOutcome& o) {
           report.Progress(i, paths.size(), o.file);
           report.Add(o, o.error.empty() ? InfoLine(o) : "", !o.error.empty() ? 2 : InCatalogue(o.state.CurrentCodec) ? 0 : 1);
-        });
+        },
+        nullptr, kInfoGrain);
     return report.Finish({"recognised", "unknown codec", "failed"}, done < paths.size());
   }
   // The record of what convert writes, made durable before each write.

@@ -107,7 +107,8 @@ void TReport::Add(const TOutcome& o, const std::string& line, std::size_t kind) 
     // a run cut short leaves every finished file's object behind it.
     std::string element = Dump(ToJson(o));
     for (std::size_t at = 0; (at = element.find('\n', at)) != std::string::npos; at += 3) element.insert(at + 1, "  ");
-    out_ << (files_ ? ",\n  " : "[\n  ") << element << std::flush;
+    out_ << (files_ ? ",\n  " : "[\n  ") << element;
+    if (flushEach_) out_.flush();
   }
   ++counts_.at(kind), ++files_;
 }

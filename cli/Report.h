@@ -43,8 +43,10 @@ std::string ConvertLine(const TOutcome& o);
 class TReport {
  public:
   using Clock = std::chrono::steady_clock;
-  TReport(std::ostream& out, std::ostream& err, bool json, bool progress)
-      : out_(out), err_(err), json_(json), progress_(progress && !json) {}
+  // flushEach: every file's JSON object reaches the output as the file is
+  // done, for runs whose output is the record of what they wrote.
+  TReport(std::ostream& out, std::ostream& err, bool json, bool progress, bool flushEach = true)
+      : out_(out), err_(err), json_(json), progress_(progress && !json), flushEach_(flushEach) {}
 
   // A failure that is no file's outcome: an argument, a folder, a record.
   void Fail(const std::string& name, const std::string& error);
@@ -62,7 +64,7 @@ class TReport {
   static constexpr std::size_t kWidth = 79;  // one line of a narrow terminal
   void Clear();
   std::ostream &out_, &err_;
-  const bool json_, progress_;
+  const bool json_, progress_, flushEach_;
   bool ok_ = true;
   std::size_t files_ = 0, shown_ = 0;
   std::array<std::size_t, 4> counts_{};

@@ -384,7 +384,12 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   const std::vector<std::string> paths = Expand(files, recursive, ".avi", "AVI files", report);
   if (info->parsed()) {
     const std::size_t done = RunInOrder<TOutcome>(
-        paths.size(), opt.jobs, NotStopped, [&](std::size_t i) { return Info(paths[i], opt); },
+        paths.size(), opt.jobs, NotStopped,
+        [&](std::size_t i) {
+          TOutcome o = Info(paths[i], opt);
+          if (json) o.element = Element(o);  // the threads share the formatting too
+          return o;
+        },
         [&](std::size_t i, TOutcome& o) {
           report.Progress(i, paths.size(), o.file);
           report.Add(o, o.error.empty() ? InfoLine(o) : "", !o.error.empty() ? 2 : InCatalogue(o.state.CurrentCodec) ? 0 : 1);

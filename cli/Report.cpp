@@ -98,16 +98,20 @@ void TReport::Note(const std::string& name, const std::string& text) {
   err_ << kProgram << ": " << name << ": " << text << "\n";
 }
 
+// The array as one dump of it would print, an element at a time, so that a
+// run cut short leaves every finished file's object behind it.
+std::string Element(const TOutcome& o) {
+  std::string element = Dump(ToJson(o));
+  for (std::size_t at = 0; (at = element.find('\n', at)) != std::string::npos; at += 3) element.insert(at + 1, "  ");
+  return element;
+}
+
 void TReport::Add(const TOutcome& o, const std::string& line, std::size_t kind) {
   Clear();
   if (!o.error.empty()) Fail(o.file, o.error);
   else if (!json_) out_ << line << "\n";
   if (json_) {
-    // The array as one dump of it would print, an element at a time, so that
-    // a run cut short leaves every finished file's object behind it.
-    std::string element = Dump(ToJson(o));
-    for (std::size_t at = 0; (at = element.find('\n', at)) != std::string::npos; at += 3) element.insert(at + 1, "  ");
-    out_ << (files_ ? ",\n  " : "[\n  ") << element;
+    out_ << (files_ ? ",\n  " : "[\n  ") << (o.element.empty() ? Element(o) : o.element);
     if (flushEach_) out_.flush();
   }
   ++counts_.at(kind), ++files_;

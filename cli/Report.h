@@ -25,6 +25,7 @@ struct TOutcome {
   std::string action;  // "converted", "undone", "dry-run", "unchanged"; empty: none
   bool written = false;
   std::optional<TConversionPlan> plan;  // written, or to be written on a dry run
+  std::string element;  // its JSON element, when made ahead on the thread that ran it
 };
 
 // What the dialog's Current codec field would show.
@@ -34,6 +35,8 @@ Json TargetNames(TCodecId id);
 Json CodecName(TCodecId id);
 Json WritesJson(const std::optional<TConversionPlan>& plan);
 Json ToJson(const TOutcome& o);
+// The object as an element of the --json array, indented as in it.
+std::string Element(const TOutcome& o);
 std::string InfoLine(const TOutcome& o);
 std::string ConvertLine(const TOutcome& o);
 

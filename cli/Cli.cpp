@@ -356,9 +356,13 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   }
 
   // Writes wait for the disk, not for a processor: flushes of more files at
-  // once than there are processors still overlap.
-  const unsigned processors = std::max(std::thread::hardware_concurrency(), 1u);
-  opt.jobs = jobs ? jobs : std::min(info->parsed() ? processors : 4 * processors, kMaxJobs);
+  // once than there are processors still overlap. (Counting the processors
+  // reads a file: not for a run over one.)
+  auto threads = [&](std::size_t files) {
+    if (jobs || files <= 1) return std::max(jobs, 1u);
+    const unsigned processors = std::max(std::thread::hardware_concurrency(), 1u);
+    return std::min(info->parsed() ? processors : 4 * processors, kMaxJobs);
+  };
   if (codecs->parsed()) {
     ListCodecs(out, json);
     return 0;
@@ -379,9 +383,12 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       if (runs.empty()) report.Fail(*historyFolder, "the history holds no run");
       else run = runs.back(), files = {run};
     }
-    return RunUndo(ReadRecords(Expand(files, recursive, ".json", "records", report), report), opt, run, report);
+    std::vector<TUndoEntry> entries = ReadRecords(Expand(files, recursive, ".json", "records", report), report);
+    opt.jobs = threads(entries.size());
+    return RunUndo(std::move(entries), opt, run, report);
   }
   const std::vector<std::string> paths = Expand(files, recursive, ".avi", "AVI files", report);
+  opt.jobs = threads(paths.size());
   if (info->parsed()) {
     const std::size_t done = RunInOrder<TOutcome>(
         paths.size(), opt.jobs, NotStopped,

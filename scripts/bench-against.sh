@@ -59,24 +59,7 @@ mkdir -p "$answers"
 cp samples/*.avi "$answers/"
 for f in tests/regressions/*.bin; do cp "$f" "$answers/$(basename "$f" .bin).avi"; done
 make_ffmpeg_files bench-against.sh "$answers"
-python3 - "$answers" "$variants" <<'EOF'
-import os, random, struct, sys
-folder, count = sys.argv[1], int(sys.argv[2])
-seeds = [open(os.path.join(folder, n), 'rb').read() for n in sorted(os.listdir(folder))]
-rng = random.Random(22)
-for i in range(count):
-    b = bytearray(rng.choice(seeds))
-    for _ in range(rng.randint(1, 4)):
-        if not b: break
-        at = rng.randrange(len(b))
-        kind = rng.randrange(5)
-        if kind == 0: b[at] = rng.randrange(256)                                   # a byte
-        elif kind == 1: b[at:at + 4] = struct.pack('<I', rng.choice([0, 1, 3, 0x7FFFFFFF, 0xFFFFFFFF, rng.randrange(1 << 32)]))  # a size
-        elif kind == 2: del b[at:]                                                  # cut short
-        elif kind == 3: b[at:at] = bytes(rng.randrange(256) for _ in range(rng.randint(1, 16)))  # bytes put in
-        else: b[at:at + 8] = rng.choice([b'LIST\0\0\0\0', b'JUNK\x08\0\0\0', b'00dc\0\0\0\0', b'strl\0\0\0\0'])
-    open(os.path.join(folder, 'variant%05d.avi' % i), 'wb').write(b)
-EOF
+scripts/damaged-variants.py "$answers" "$variants"
 "$old/cli/tovacrex-cli" info -r --json "$answers" >"$work/answers-old.json" 2>/dev/null || true
 "$new/cli/tovacrex-cli" info -r --json "$answers" >"$work/answers-new.json" 2>/dev/null || true
 files_compared=$(ls "$answers" | wc -l)

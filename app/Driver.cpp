@@ -39,14 +39,19 @@ void Analyse(TAppState& s, const std::string& fileName) {
     s.FileStatus = fsNotFound;
     return;
   }
+  AnalyseStream(s, *stream);
+}
+
+}  // namespace
+
+void AnalyseStream(TAppState& s, TStream64& stream) {
   s.HandlerFieldPos = 0;
   s.CompressionFieldPos = 0;
   s.CurrentCodec = kUnknownCodec;
   s.OriginalCodec = kUnknownCodec;
-  // Declared after the stream, so the reader is always released first.
   std::unique_ptr<TQmAVIFileReader> reader;
   try {
-    reader = std::make_unique<TQmAVIFileReader>(stream.get());
+    reader = std::make_unique<TQmAVIFileReader>(&stream);
   } catch (...) {
     s.FileStatus = fsScanFailed;  // the reader itself could not be made
     return;
@@ -68,10 +73,11 @@ void Analyse(TAppState& s, const std::string& fileName) {
   s.HandlerFieldPos = FieldPos(reader->VideoStreamHeaderPos, reader->VideoStreamHeaderSize, 4, reader->FileSize);
   s.CompressionFieldPos = FieldPos(reader->VideoFormatPos, reader->VideoFormatSize, 16, reader->FileSize);
   reader.reset();
-  stream.reset();
   s.CurrentCodec = s.OriginalCodec = DetectCodec(s.OriginalHandler, s.OriginalCompression, s.AnyCase);
   s.FileStatus = fsOk;
 }
+
+namespace {
 
 // Seeks to a field and checks that it still holds what we expect there.
 bool FieldHolds(TStream64& stream, std::int64_t pos, FourCC expected) {

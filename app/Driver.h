@@ -67,5 +67,9 @@ bool FieldsOverlap(std::int64_t a, std::int64_t b);
 
 bool CanOpenFile(const std::string& fileName);
 
+// The analysis of a stream that is open already (the browser's, over the
+// bytes the page read); the outcome is left in state as by ProcessFile.
+void AnalyseStream(TAppState& state, TStream64& stream);
+
 // target 0: analyse; 1..13: convert. The outcome is left in state.
 void ProcessFile(TAppState& state, const std::string& fileName, TCodecId target);

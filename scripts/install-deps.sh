@@ -48,6 +48,9 @@ probe+=(
   [locales]=/usr/sbin/locale-gen
   [fonts-wine]=/usr/share/wine/fonts/marlett.ttf
   [fonts-crosextra-carlito]=/usr/share/fonts/truetype/crosextra/Carlito-Regular.ttf
+  # The browser edition: the core compiled to WebAssembly, tried under Node.
+  [emscripten]=/usr/bin/emcc
+  [nodejs]=/usr/bin/node
   # The package check: the .deb unpacked and linted, its man page, the zip.
   [lintian]=/usr/bin/lintian
   [man-db]=/usr/bin/man

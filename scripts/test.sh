@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what it needs, then builds and tests the
 # native build, the 32-bit Windows build (under Wine) and the sanitizer build,
-# then makes and tries both packages.
+# then the browser module under Node, then makes and tries both packages.
 #
 #   scripts/test.sh                 everything
-#   scripts/test.sh --skip win32    leave out a part (native, win32, asan, fuzz,
-#                                   package); the run says what it left out
+#   scripts/test.sh --skip win32    leave out a part (native, win32, asan, web,
+#                                   fuzz, package); the run says what it left out
 #   TOVACREX_SKIP_FFMPEG=1 scripts/test.sh
 #                                   without the checks on ffmpeg-made files
 #                                   (each says what it skipped)
@@ -57,6 +57,14 @@ else
   run_preset win64
 fi
 run_preset asan
+if skipped web; then
+  results+=("web: SKIPPED (asked for with --skip web)")
+else
+  echo "=== web: the core as WebAssembly, against the command line under Node"
+  cmake --workflow --preset web
+  scripts/web-check.sh
+  results+=("web: passed")
+fi
 if [ -x scripts/fuzz.sh ]; then
   if skipped fuzz; then
     results+=("fuzz: SKIPPED (asked for with --skip fuzz)")
@@ -84,11 +92,11 @@ if [ "${TOVACREX_SKIP_FFMPEG:-}" = 1 ]; then
 fi
 
 # Tests against code, in lines: tests/ (kept fuzz inputs are data) against
-# app/, avi/, platform/ and cli/; benchmarks (bench/) count on neither side.
-lines() { find "$@" -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.cmake' -o -name '*.sh' -o -name '*.py' \) \
+# app/, avi/, platform/, cli/ and web/; benchmarks (bench/) count on neither side.
+lines() { find "$@" -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.cmake' -o -name '*.sh' -o -name '*.py' -o -name '*.js' \) \
             -not -path 'tests/regressions/*' -exec cat {} + | wc -l; }
 test_lines=$(lines tests)
-code_lines=$(find app avi platform cli -type f \( -name '*.cpp' -o -name '*.h' \) -exec cat {} + | wc -l)
+code_lines=$(find app avi platform cli web -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.js' -o -name '*.html' \) -exec cat {} + | wc -l)
 
 echo
 echo "=== summary ($(( $(date +%s) - start )) s)"

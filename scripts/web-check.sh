@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# The browser module against the command line, under Node: the samples, the
+# fuzz regressions, ffmpeg-made files and COUNT damaged variants of them must
+# each give the object `tovacrex-cli info --json` prints, byte for byte.
+# Needs build/native (the command line) and build/web (cmake --workflow --preset web).
+#
+#   scripts/web-check.sh [COUNT]     default 5000
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/ffmpeg-files.sh
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp samples/*.avi "$work/"
+for f in tests/regressions/*.bin; do cp "$f" "$work/$(basename "$f" .bin).avi"; done
+make_ffmpeg_files web-check.sh "$work"
+scripts/damaged-variants.py "$work" "${1:-5000}"
+node tests/web/same_as_cli.js build/web/web/tovacrex-module.js web/analyse.js build/native/cli/tovacrex-cli "$work"

@@ -84,55 +84,17 @@ TOutcome& Write(TOutcome& o, const TOptions& opt, const char* action) {
     o.plan.reset();
     return SetTimeBack(o, time), o;
   }
-  o.written = true;
-  o.action = action;
   TAppState check;
   check.AnyCase = opt.anyCase;
   ProcessFile(check, o.file, kNoCodec);
-  s.FileStatus = check.FileStatus;
-  s.CurrentCodec = check.CurrentCodec;
-  // By position: an undo may write the compression field alone.
-  auto holds = [&](const TFieldWrite& w) {
-    return w.Position == check.HandlerFieldPos ? check.OriginalHandler == w.New
-                                               : w.Position == check.CompressionFieldPos && check.OriginalCompression == w.New;
-  };
-  if (check.FileStatus != fsOk || !holds(plan.Handler) || (plan.Compression && !holds(*plan.Compression)))
-    o.error = "after writing, the file reads as " + Message(check) + " (handler " + Quoted(check.OriginalHandler) +
-              ", compression " + Quoted(check.OriginalCompression) + ")";
+  ReadBack(o, check, action);
   return SetTimeBack(o, time), o;
 }
 
 // Everything a conversion does before writing: the analysis and the plan.
 // The plan is left for the caller to record and write, unless on a dry run.
 TOutcome PlanConvert(const std::string& file, TCodecId target, const TOptions& opt) {
-  TOutcome o = Info(file, opt);
-  o.target = target;
-  TAppState& s = o.state;
-  o.from = s.CurrentCodec;
-  if (!o.analysed) return o;
-  if (s.CurrentCodec == kUnknownCodec) {
-    o.error = "Unknown codec (handler " + Quoted(s.OriginalHandler) + ", compression " + Quoted(s.OriginalCompression) + ")";
-    return o;
-  }
-  if (s.CurrentCodec == target) {
-    o.action = "unchanged";
-    return o;
-  }
-  auto offered = OfferedTargets(s.CurrentCodec);
-  if (std::find(offered.begin(), offered.end(), target) == offered.end()) {
-    o.error = std::string(CodecNames[target]) + " is not offered for " + CodecNames[s.CurrentCodec] + " (" +
-              CodecGroupName(CodecGroup(s.CurrentCodec)) + "; offered: " + TargetList(s.CurrentCodec) + ")";
-    return o;
-  }
-  o.plan = PlanConversion(s, target);
-  if (!o.plan) {
-    // What the driver itself would report for this conversion.
-    s.FileStatus = fsCannotWrite;
-    o.error = std::string(StatusText(fsCannotWrite)) + ": the file's codec fields cannot be rewritten safely";
-    return o;
-  }
-  if (opt.dryRun) o.action = "dry-run";
-  return o;
+  return Plan(Info(file, opt), target, opt.dryRun);
 }
 
 TOutcome Undo(const TUndoEntry& u, const TOptions& opt) {

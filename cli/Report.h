@@ -28,6 +28,14 @@ struct TOutcome {
   std::string element;  // its JSON element, when made ahead on the thread that ran it
 };
 
+// The conversion of an analysed file to target: the plan to write, or why
+// there is none ("unchanged", not offered, unknown codec...). original: the
+// pair the file held before earlier conversions, when the caller knows it.
+TOutcome Plan(TOutcome analysed, TCodecId target, bool dryRun, const TFourCCPair* original = nullptr);
+// After the plan was written: the outcome as the file, analysed again as
+// check, now reads; an error when the fields do not hold what was written.
+void ReadBack(TOutcome& o, const TAppState& check, const char* action);
+
 // What the dialog's Current codec field would show.
 std::string Message(const TAppState& s);
 std::string TargetList(TCodecId id);

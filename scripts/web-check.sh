@@ -14,4 +14,4 @@ cp samples/*.avi "$work/"
 for f in tests/regressions/*.bin; do cp "$f" "$work/$(basename "$f" .bin).avi"; done
 make_ffmpeg_files web-check.sh "$work"
 scripts/damaged-variants.py "$work" "${1:-5000}"
-node tests/web/same_as_cli.js build/web/web/tovacrex-module.js web/analyse.js build/native/cli/tovacrex-cli "$work"
+node tests/web/same_as_cli.js build/web/web/tovacrex-module.js web/files.js build/native/cli/tovacrex-cli "$work"

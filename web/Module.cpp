@@ -71,6 +71,7 @@ class TWindowStream : public TStream64 {
 
 TWindows gFile;
 std::string gResult;
+cli::TOutcome gPending;  // a conversion the page is writing
 
 // The analysis over the windows: the info object, or what to read first.
 std::optional<cli::TOutcome> Analysed(const char* name, bool anyCase) {
@@ -86,6 +87,15 @@ std::optional<cli::TOutcome> Analysed(const char* name, bool anyCase) {
   o.analysed = o.state.FileStatus == fsOk;
   if (!o.analysed) o.error = cli::StatusText(o.state.FileStatus);
   return o;
+}
+
+// The writes as numbers for the page: offset, old and new value, each code
+// read as a little-endian 32-bit number, as it lies in the file.
+cli::Json Writes(const TConversionPlan& plan) {
+  cli::Json w = cli::Json::array();
+  for (const TFieldWrite* f : {&plan.Handler, plan.Compression ? &*plan.Compression : nullptr})
+    if (f) w.push_back({f->Position, f->Old, f->New});
+  return w;
 }
 
 }  // namespace
@@ -108,6 +118,38 @@ EMSCRIPTEN_KEEPALIVE std::uint8_t* tvx_window(double offset, int length) {
 // the analysis reads, else the object `tovacrex-cli info --json` prints.
 EMSCRIPTEN_KEEPALIVE const char* tvx_analyse(const char* name, int anyCase) {
   if (std::optional<cli::TOutcome> o = Analysed(name, anyCase != 0)) gResult = cli::ToJson(*o).dump();
+  return gResult.c_str();
+}
+
+// The conversion to codec `target` (1 to 13): {"need": ...}, or {"result":
+// the object `convert --json` prints} with, when the page is to write,
+// "writes": [[offset, old, new]...]. hasOriginal: the file held the pair
+// originalHandler, originalCompression before the conversions this page made.
+EMSCRIPTEN_KEEPALIVE const char* tvx_convert(const char* name, int target, int anyCase, int dryRun, int hasOriginal,
+                                             double originalHandler, double originalCompression) {
+  std::optional<cli::TOutcome> o = Analysed(name, anyCase != 0);
+  if (!o) return gResult.c_str();
+  const TFourCCPair original{static_cast<FourCC>(originalHandler), static_cast<FourCC>(originalCompression)};
+  gPending = cli::Plan(std::move(*o), static_cast<TCodecId>(target), dryRun != 0, hasOriginal ? &original : nullptr);
+  cli::Json answer{{"result", cli::ToJson(gPending)}};
+  if (gPending.plan && !dryRun) answer["writes"] = Writes(*gPending.plan);
+  gResult = answer.dump();
+  return gResult.c_str();
+}
+
+// After the page wrote the conversion's writes (ok) or could not: the
+// result, once the file as it now reads is analysed ({"need": ...} until then).
+EMSCRIPTEN_KEEPALIVE const char* tvx_written(int ok) {
+  if (!ok) {
+    gPending.state.FileStatus = fsCannotWrite;
+    gPending.error = cli::StatusText(fsCannotWrite);
+    gPending.plan.reset();
+  } else {
+    std::optional<cli::TOutcome> check = Analysed(gPending.file.c_str(), gPending.state.AnyCase);
+    if (!check) return gResult.c_str();
+    cli::ReadBack(gPending, check->state, "converted");
+  }
+  gResult = cli::Json{{"result", cli::ToJson(gPending)}}.dump();
   return gResult.c_str();
 }
 

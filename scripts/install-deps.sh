@@ -51,6 +51,9 @@ probe+=(
   # The browser edition: the core compiled to WebAssembly, tried under Node.
   [emscripten]=/usr/bin/emcc
   [nodejs]=/usr/bin/node
+  # ... and the page in headless Chromium, driven through its DevTools protocol.
+  [chromium]=/usr/bin/chromium
+  [python3-websocket]=/usr/lib/python3/dist-packages/websocket/__init__.py
   # The package check: the .deb unpacked and linted, its man page, the zip.
   [lintian]=/usr/bin/lintian
   [man-db]=/usr/bin/man

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what it needs, then builds and tests the
 # native build, the 32-bit Windows build (under Wine) and the sanitizer build,
-# then the browser module under Node, then makes and tries both packages.
+# then the browser edition (its module under Node, its page in headless
+# Chromium), then makes and tries both packages.
 #
 #   scripts/test.sh                 everything
 #   scripts/test.sh --skip win32    leave out a part (native, win32, asan, web,
@@ -60,7 +61,7 @@ run_preset asan
 if skipped web; then
   results+=("web: SKIPPED (asked for with --skip web)")
 else
-  echo "=== web: the core as WebAssembly, against the command line under Node"
+  echo "=== web: the core as WebAssembly against the command line under Node; the page in headless Chromium"
   cmake --workflow --preset web
   scripts/web-check.sh
   results+=("web: passed")

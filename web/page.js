@@ -1,0 +1,230 @@
+// The page: files dropped or opened, analysed by the module, converted in
+// place where the browser lets a page write a file, else offered as a
+// download. window.Tovacrex is its scripting face (see the README).
+'use strict';
+
+const kTexts = {
+  en: {
+    title: 'Tovacrex: AVI codec converter', drop: 'Drop AVI files or a folder here, or', open: 'Open files',
+    openFolder: 'Open a folder', file: 'File', codec: 'Codec', handler: 'Handler', compression: 'Compression',
+    convertTo: 'Convert to', convert: 'Convert', result: 'Result', all: 'Convert all', group: 'Group',
+    undoAll: 'Undo all', record: 'Download the record', original: '(original format)', unknown: 'Unknown codec',
+    inPlace: 'Writing mode: files are changed in place. This browser writes a whole copy of each file (NAME.crswap) ' +
+      'and puts it over the original when done: seconds per GiB, free space as large as the file, and hard links keep ' +
+      'the old bytes. For true in-place edits use tovacrex-cli or tovacrex.exe.',
+    download: 'Download mode: this browser cannot write a file, so each converted file is offered as a download.',
+    nothingSent: 'Nothing leaves this computer: only the header area of each file is read, here.',
+    converted: 'converted', undone: 'undone', saved: 'download', language: 'Русский', writing: 'writing...',
+  },
+  ru: {
+    title: 'Tovacrex: конвертер кодеков AVI', drop: 'Перетащите сюда файлы AVI или папку, или', open: 'Открыть файлы',
+    openFolder: 'Открыть папку', file: 'Файл', codec: 'Кодек', handler: 'Handler', compression: 'Compression',
+    convertTo: 'Конвертировать в', convert: 'Конвертировать', result: 'Результат', all: 'Конвертировать все',
+    group: 'Группа', undoAll: 'Отменить все', record: 'Скачать запись', original: '(исходный формат)',
+    unknown: 'Неизвестный кодек',
+    inPlace: 'Режим записи: файлы меняются на месте. Этот браузер пишет полную копию каждого файла (ИМЯ.crswap) ' +
+      'и ставит её на место оригинала: секунды на ГиБ, свободное место размером с файл, жёсткие ссылки сохраняют ' +
+      'старые байты. Для настоящей правки на месте используйте tovacrex-cli или tovacrex.exe.',
+    download: 'Режим скачивания: этот браузер не может записать файл, поэтому каждый конвертированный файл ' +
+      'предлагается для скачивания.',
+    nothingSent: 'Ничего не покидает этот компьютер: читается только область заголовков каждого файла, здесь.',
+    converted: 'конвертирован', undone: 'отменено', saved: 'скачать', language: 'English', writing: 'запись...',
+  },
+};
+const kCodecs = ['Microsoft MPEG4 V1', 'Microsoft MPEG4 V2', 'Microsoft MPEG4 V3', 'DivX V1', 'DivX V2', 'DivX V3 Low',
+  'DivX V3 Fast', 'Angel Potion V1', 'Angel Potion V2', 'XviD', 'DivX 4', 'DivX 5', '3ivx'];
+
+const canWrite = typeof window.showOpenFilePicker === 'function';
+let lang = (navigator.language || 'en').toLowerCase().startsWith('ru') ? 'ru' : 'en';
+const rows = [];     // {name, file, handle, info, original: [h, c], originalCodec, result}
+const record = [];   // the convert objects of every write, as `convert --json` prints them
+let core = null;
+const ready = TovacrexModule().then((m) => { core = m; });
+const $ = (id) => document.getElementById(id);
+const t = (key) => kTexts[lang][key];
+
+// A target given as on the command line: a name in any letter case, or its number.
+function codecId(target) {
+  const n = Number(target);
+  if (Number.isInteger(n) && n >= 1 && n <= 13) return n;
+  const i = kCodecs.findIndex((c) => c.toLowerCase() === String(target).toLowerCase());
+  if (i < 0) throw new Error(`unknown codec '${target}'`);
+  return i + 1;
+}
+
+// Reads and writes of a file the page holds as a handle (in place) or as a
+// File (the writes land in a copy of its head, offered as a download).
+function fileIo(source) {
+  const handle = source.getFile ? source : null;
+  const patches = new Map();  // offset -> 4 bytes, download mode
+  let writer = null;
+  const file = async () => (handle ? handle.getFile() : source);
+  return {
+    patches,
+    readAt: async (offset, length) => {
+      const bytes = new Uint8Array(await (await file()).slice(offset, offset + length).arrayBuffer());
+      for (const [at, b] of patches) for (let i = 0; i < 4; ++i) if (at + i >= offset && at + i < offset + bytes.length) bytes[at + i - offset] = b[i];
+      return bytes;
+    },
+    writeAt: async (offset, bytes) => {
+      if (!handle) return void patches.set(offset, bytes);
+      writer ??= await handle.createWritable({ keepExistingData: true });
+      await writer.write({ type: 'write', position: offset, data: bytes });
+    },
+    flush: async () => { if (writer) await writer.close(); writer = null; },
+  };
+}
+
+// One file at a time: the module holds the windows of the file in hand.
+let queue = ready;
+const inTurn = (job) => (queue = queue.then(job, job));
+
+function analyse(source, { anyCase = false } = {}) {
+  return inTurn(async () => {
+    const file = source.getFile ? await source.getFile() : source;
+    return analyseFile(core, source.name, file.size, fileIo(source), { anyCase });
+  });
+}
+
+function convert(source, target, options = {}) {
+  return inTurn(() => convertNow(source, target, options));
+}
+
+async function convertNow(source, target, { dryRun = false, anyCase = false, original = null }) {
+  const file = source.getFile ? await source.getFile() : source;
+  const io = fileIo(source);
+  const result = await convertFile(core, source.name, file.size, io, codecId(target), { dryRun, anyCase, original });
+  if (result.written) record.push(result);
+  if (io.patches.size && result.written) {
+    // The patched head and the untouched rest: the file is never read whole.
+    const end = Math.max(...[...io.patches.keys()].map((o) => o + 4));
+    const head = await io.readAt(0, end);
+    offerDownload(new Blob([head, file.slice(end)], { type: 'video/x-msvideo' }), source.name);
+  }
+  return result;
+}
+
+function offerDownload(blob, name) {
+  const a = document.createElement('a');
+  a.href = URL.createObjectURL(blob);
+  a.download = name;
+  document.body.append(a);
+  a.click();
+  a.remove();
+  setTimeout(() => URL.revokeObjectURL(a.href), 60000);
+}
+
+async function addSources(sources) {
+  for (const source of sources) {
+    if (!/\.avi$/i.test(source.name)) continue;
+    const info = await analyse(source);
+    const le = async (o) => { const b = await fileIo(source).readAt(o, 4); return (b[0] | (b[1] << 8) | (b[2] << 16) | (b[3] << 24)) >>> 0; };
+    const original = info.handler_offset ? [await le(info.handler_offset), info.compression_offset ? await le(info.compression_offset) : 0] : null;
+    rows.push({ name: source.webkitRelativePath || source.name, source, info, original, originalCodec: info.codec_id, result: {} });
+  }
+  render();
+}
+
+async function convertRow(row, target) {
+  row.result = { key: 'writing' };
+  render();
+  const result = await convert(row.source, target, { original: row.original });
+  row.info = await analyse(row.source).catch(() => row.info);
+  if (row.source.getFile === undefined && result.written) row.info = { ...row.info, codec_id: target, codec: kCodecs[target - 1] };
+  row.result = result.error ? { text: result.error } : result.action === 'converted' ? { key: 'converted', codec: kCodecs[target - 1] } : { text: result.action };
+  render();
+  return result;
+}
+
+function targetOptions(row) {
+  const select = document.createElement('select');
+  select.setAttribute('aria-label', `${t('convertTo')} ${row.name}`);
+  for (const name of row.info.targets) {
+    const id = codecId(name);
+    select.append(new Option(id === row.originalCodec ? `${name} ${t('original')}` : name, id));
+  }
+  return select;
+}
+
+function render() {
+  document.documentElement.lang = lang;
+  for (const el of document.querySelectorAll('[data-text]')) el.textContent = t(el.dataset.text);
+  $('mode').textContent = canWrite ? t('inPlace') : t('download');
+  const body = $('files');
+  body.replaceChildren();
+  for (const row of rows) {
+    const tr = body.insertRow();
+    const i = row.info;
+    const code = (v, at) => (v === null ? '' : `"${v}"` + (at ? ` @ 0x${at.toString(16)}` : ''));
+    for (const text of [row.name, i.codec || (i.ok ? t('unknown') : i.message), code(i.handler, i.handler_offset), code(i.compression, i.compression_offset)])
+      tr.insertCell().textContent = text;
+    const cell = tr.insertCell();
+    if (i.targets.length && i.handler_offset) {
+      const select = targetOptions(row);
+      const button = document.createElement('button');
+      button.textContent = t('convert');
+      button.onclick = () => convertRow(row, Number(select.value));
+      cell.append(select, button);
+    }
+    const r = row.result;  // in the language shown now
+    tr.insertCell().textContent = r.key ? t(r.key) + (r.codec ? `: ${r.codec}` : '') : r.text || '';
+  }
+  // One line a group: every file of it to one codec.
+  const groups = $('groups');
+  groups.replaceChildren();
+  for (const group of [...new Set(rows.filter((r) => r.info.targets.length).map((r) => r.info.group))]) {
+    const members = rows.filter((r) => r.info.group === group);
+    const names = [...new Set([members[0].info.codec, ...members[0].info.targets])];
+    const select = document.createElement('select');
+    select.setAttribute('aria-label', `${t('convertTo')}: ${group}`);
+    for (const name of names.sort((a, b) => codecId(a) - codecId(b))) select.append(new Option(name, codecId(name)));
+    const button = document.createElement('button');
+    button.textContent = `${t('all')}: ${group}`;
+    button.onclick = async () => { for (const r of members) if (r.info.codec_id !== Number(select.value)) await convertRow(r, Number(select.value)); };
+    const p = document.createElement('p');
+    p.append(select, button);
+    groups.append(p);
+  }
+  $('undo').disabled = $('record').disabled = record.length === 0;
+}
+
+async function undoAll() {
+  for (const row of rows.slice().reverse())
+    if (row.info.codec_id !== row.originalCodec && row.original) {
+      await convertRow(row, row.originalCodec);
+      row.result = { key: 'undone' };
+    }
+  render();
+}
+
+async function fromDrop(items) {
+  const sources = [];
+  const walk = async (handle, prefix) => {
+    if (handle.kind === 'file') sources.push(Object.assign(handle, { webkitRelativePath: prefix + handle.name }));
+    else {
+      const children = [];
+      for await (const child of handle.values()) children.push(child);
+      children.sort((a, b) => (a.name < b.name ? -1 : a.name > b.name));  // as the command line's walk
+      for (const child of children) await walk(child, `${prefix}${handle.name}/`);
+    }
+  };
+  // Each handle is asked for at once, while the drop event lasts.
+  const pending = [...items].filter((i) => i.kind === 'file').map((i) => (canWrite && i.getAsFileSystemHandle ? i.getAsFileSystemHandle() : i.getAsFile()));
+  for (const got of await Promise.all(pending)) if (got) got.kind ? await walk(got, '') : sources.push(got);
+  await addSources(sources);
+}
+
+window.Tovacrex = { analyse, convert, ready, record: () => record.slice() };
+
+document.addEventListener('DOMContentLoaded', () => {
+  $('pick').onchange = (e) => addSources([...e.target.files]);
+  $('pickFolder').onchange = (e) => addSources([...e.target.files]);
+  $('language').onclick = () => { lang = lang === 'en' ? 'ru' : 'en'; render(); };
+  $('undo').onclick = undoAll;
+  $('record').onclick = () => offerDownload(new Blob([JSON.stringify(record, null, 2) + '\n'], { type: 'application/json' }), 'tovacrex-record.json');
+  const zone = $('drop');
+  zone.ondragover = (e) => { e.preventDefault(); zone.classList.add('over'); };
+  zone.ondragleave = () => zone.classList.remove('over');
+  zone.ondrop = (e) => { e.preventDefault(); zone.classList.remove('over'); fromDrop(e.dataTransfer.items); };
+  render();
+});

@@ -13,7 +13,7 @@ const kTexts = {
       'and puts it over the original when done: seconds per GiB, free space as large as the file, and hard links keep ' +
       'the old bytes. For true in-place edits use tovacrex-cli or tovacrex.exe.',
     download: 'Download mode: this browser cannot write a file, so each converted file is offered as a download.',
-    nothingSent: 'Nothing leaves this computer: only the header area of each file is read, here.',
+    nothingSent: 'Nothing leaves this computer: only the start of each file, where its headers are, is read, here.',
     converted: 'converted', undone: 'undone', saved: 'download', language: 'Русский', writing: 'writing...',
   },
   ru: {
@@ -27,7 +27,7 @@ const kTexts = {
       'старые байты. Для настоящей правки на месте используйте tovacrex-cli или tovacrex.exe.',
     download: 'Режим скачивания: этот браузер не может записать файл, поэтому каждый конвертированный файл ' +
       'предлагается для скачивания.',
-    nothingSent: 'Ничего не покидает этот компьютер: читается только область заголовков каждого файла, здесь.',
+    nothingSent: 'Ничего не покидает этот компьютер: читается только начало каждого файла, где его заголовки, здесь.',
     converted: 'конвертирован', undone: 'отменено', saved: 'скачать', language: 'English', writing: 'запись...',
   },
 };

@@ -130,6 +130,8 @@ def main(page, cli, samples, count, shots=None):
     node = b.call('DOM.querySelector', nodeId=b.call('DOM.getDocument')['root']['nodeId'], selector='#pick')['nodeId']
     b.call('DOM.setFileInputFiles', nodeId=node, files=[f'{samples}/{v3}'])
     b.wait(lambda: len(b.rows()) == 1)
+    want = json.loads(subprocess.run([cli, 'info', '--json', v3], capture_output=True, cwd=samples).stdout)[0]
+    check(b.eval('Tovacrex.analyse(document.getElementById("pick").files[0])') == want, 'Tovacrex.analyse gives info --json\'s object')
     b.convert('#files tr', v3, 3)
     b.wait(lambda: os.path.exists(f'{work}/down/{v3}') and not any(f.endswith('.crdownload') for f in os.listdir(work + '/down')))
     shutil.copy(f'{samples}/{v3}', work + '/cli.avi')

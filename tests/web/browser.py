@@ -109,8 +109,12 @@ def main(page, cli, samples, count, shots=None):
     check(all(codec(f'{folder}/{f}') == 'DivX 5' and changed(f'{folder}/{f}') <= 8 for f in os.listdir(folder)),
           f'the XviD group converted in place, its {count} files in the folder among them, in {time.time() - t0:.1f} s')
     b.eval('document.getElementById("undo").click()')
-    b.wait(lambda: all(open(p, 'rb').read() == data for p, data in before.items()), 120)
-    check(True, 'Undo all gave back every byte')
+    restored = lambda: all(open(p, 'rb').read() == data for p, data in before.items())  # noqa: E731
+    try:
+        b.wait(restored, 120)
+    except RuntimeError:
+        pass  # reported below
+    check(restored(), 'Undo all gave back every byte')
     b.convert('#groups p', 'XviD', 12)
     b.settled(lambda r: r[1] not in group or r[1] == 'DivX 5')
     json.dump([r for r in b.eval('Tovacrex.record()') if r['file'].startswith('clip')], open(folder + '/record.json', 'w'))

@@ -3,32 +3,31 @@
 // download. window.Tovacrex is its scripting face (see the README).
 'use strict';
 
-const kTexts = {
+// The page's own texts; the rest are the Windows program's (kProgramTexts,
+// put in from its resources when the page is made).
+const kPageTexts = {
   en: {
-    title: 'Tovacrex: AVI codec converter', drop: 'Drop AVI files or a folder here, or', open: 'Open files',
-    openFolder: 'Open a folder', file: 'File', codec: 'Codec', handler: 'Handler', compression: 'Compression',
-    convertTo: 'Convert to', convert: 'Convert', result: 'Result', all: 'Convert all', group: 'Group',
-    undoAll: 'Undo all', record: 'Download the record', original: '(original format)', unknown: 'Unknown codec',
+    drop: 'Drop AVI files or a folder here, or', openFolder: 'Open a folder', handler: 'Handler',
+    compression: 'Compression', result: 'Result', all: 'Convert all', undoAll: 'Undo all',
+    record: 'Download the record', language: 'Русский', converted: 'converted', undone: 'undone',
     inPlace: 'Writing mode: files are changed in place. This browser writes a whole copy of each file (NAME.crswap) ' +
       'and puts it over the original when done: seconds per GiB, free space as large as the file, and hard links keep ' +
       'the old bytes. For true in-place edits use tovacrex-cli or tovacrex.exe.',
     download: 'Download mode: this browser cannot write a file, so each converted file is offered as a download.',
     nothingSent: 'Nothing leaves this computer: only the start of each file, where its headers are, is read, here.',
-    converted: 'converted', undone: 'undone', saved: 'download', language: 'Русский', writing: 'writing...',
+    writing: 'writing...', copying: 'the browser is copying the whole file',
   },
   ru: {
-    title: 'Tovacrex: конвертер кодеков AVI', drop: 'Перетащите сюда файлы AVI или папку, или', open: 'Открыть файлы',
-    openFolder: 'Открыть папку', file: 'Файл', codec: 'Кодек', handler: 'Handler', compression: 'Compression',
-    convertTo: 'Конвертировать в', convert: 'Конвертировать', result: 'Результат', all: 'Конвертировать все',
-    group: 'Группа', undoAll: 'Отменить все', record: 'Скачать запись', original: '(исходный формат)',
-    unknown: 'Неизвестный кодек',
+    drop: 'Перетащите сюда файлы AVI или папку, или', openFolder: 'Открыть папку', handler: 'Handler',
+    compression: 'Compression', result: 'Результат', all: 'Конвертировать все', undoAll: 'Отменить все',
+    record: 'Скачать запись', language: 'English', converted: 'конвертирован', undone: 'отменено',
     inPlace: 'Режим записи: файлы меняются на месте. Этот браузер пишет полную копию каждого файла (ИМЯ.crswap) ' +
       'и ставит её на место оригинала: секунды на ГиБ, свободное место размером с файл, жёсткие ссылки сохраняют ' +
       'старые байты. Для настоящей правки на месте используйте tovacrex-cli или tovacrex.exe.',
     download: 'Режим скачивания: этот браузер не может записать файл, поэтому каждый конвертированный файл ' +
       'предлагается для скачивания.',
     nothingSent: 'Ничего не покидает этот компьютер: читается только начало каждого файла, где его заголовки, здесь.',
-    converted: 'конвертирован', undone: 'отменено', saved: 'скачать', language: 'English', writing: 'запись...',
+    writing: 'запись...', copying: 'браузер копирует весь файл',
   },
 };
 const kCodecs = ['Microsoft MPEG4 V1', 'Microsoft MPEG4 V2', 'Microsoft MPEG4 V3', 'DivX V1', 'DivX V2', 'DivX V3 Low',
@@ -41,7 +40,16 @@ const record = [];   // the convert objects of every write, as `convert --json` 
 let core = null;
 const ready = TovacrexModule().then((m) => { core = m; });
 const $ = (id) => document.getElementById(id);
-const t = (key) => kTexts[lang][key];
+const t = (key) => kPageTexts[lang][key] ?? kProgramTexts[lang][key];
+// A message of the core (English, as the command line prints it) in the
+// language shown: its opening, where it is one of the program's texts.
+function said(message) {
+  for (let id = 1; id <= 16; ++id) {
+    const english = kProgramTexts.en[id];
+    if (message.startsWith(english)) return t(id) + message.slice(english.length);
+  }
+  return message;
+}
 
 // A target given as on the command line: a name in any letter case, or its number.
 function codecId(target) {
@@ -118,37 +126,63 @@ async function addSources(sources) {
   for (const source of sources) {
     if (!/\.avi$/i.test(source.name)) continue;
     const info = await analyse(source);
-    const le = async (o) => { const b = await fileIo(source).readAt(o, 4); return (b[0] | (b[1] << 8) | (b[2] << 16) | (b[3] << 24)) >>> 0; };
+    const io = fileIo(source);
+    const le = async (o) => { const b = await io.readAt(o, 4); return (b[0] | (b[1] << 8) | (b[2] << 16) | (b[3] << 24)) >>> 0; };
     const original = info.handler_offset ? [await le(info.handler_offset), info.compression_offset ? await le(info.compression_offset) : 0] : null;
-    rows.push({ name: source.webkitRelativePath || source.name, source, info, original, originalCodec: info.codec_id, result: {} });
+    const size = (source.getFile ? await source.getFile() : source).size;
+    rows.push({ name: source.webkitRelativePath || source.name, source, size, info, original, originalCodec: info.codec_id, result: {} });
   }
   render();
 }
 
-async function convertRow(row, target) {
-  row.result = { key: 'writing' };
+// What is being written, for the progress line: a large file in writing
+// mode takes seconds (the browser copies it whole), a group takes one turn a file.
+let busy = null;  // {row, done, total, since}
+function showProgress() {
+  const line = $('progress');
+  line.hidden = !busy;
+  if (!busy) return;
+  const bar = line.querySelector('progress');
+  if (busy.total > 1) bar.value = busy.done / busy.total; else bar.removeAttribute('value');
+  const { name, size } = busy.row;
+  line.querySelector('span').textContent = `${busy.total > 1 ? `${busy.done} / ${busy.total}: ` : ''}${name}, ` +
+    `${(size / 2 ** 20).toFixed(1)} MiB, ${Math.round((Date.now() - busy.since) / 1000)} s` +
+    (canWrite && size >= 64 << 20 ? `: ${t('copying')}` : '');
+}
+setInterval(showProgress, 500);
+
+async function convertRows(list, targetOf, done = 'converted') {
+  const since = Date.now();
+  for (const [i, row] of list.entries()) {
+    busy = { row, done: i, total: list.length, since };
+    showProgress();
+    row.result = { key: 'writing' };
+    render();
+    const target = targetOf(row);
+    const result = await convert(row.source, target, { original: row.original });
+    row.info = await analyse(row.source).catch(() => row.info);
+    if (row.source.getFile === undefined && result.written) row.info = { ...row.info, codec_id: target, codec: kCodecs[target - 1] };
+    row.result = result.error ? { text: said(result.error) } : result.action === 'converted' ? { key: done, codec: kCodecs[target - 1] } : { text: result.action };
+  }
+  busy = null;
+  showProgress();
   render();
-  const result = await convert(row.source, target, { original: row.original });
-  row.info = await analyse(row.source).catch(() => row.info);
-  if (row.source.getFile === undefined && result.written) row.info = { ...row.info, codec_id: target, codec: kCodecs[target - 1] };
-  row.result = result.error ? { text: result.error } : result.action === 'converted' ? { key: 'converted', codec: kCodecs[target - 1] } : { text: result.action };
-  render();
-  return result;
 }
 
 function targetOptions(row) {
   const select = document.createElement('select');
-  select.setAttribute('aria-label', `${t('convertTo')} ${row.name}`);
+  select.setAttribute('aria-label', `${t('newCodec')} ${row.name}`);
   for (const name of row.info.targets) {
     const id = codecId(name);
-    select.append(new Option(id === row.originalCodec ? `${name} ${t('original')}` : name, id));
+    select.append(new Option(id === row.originalCodec ? `${name} ${t(10)}` : name, id));
   }
   return select;
 }
 
 function render() {
   document.documentElement.lang = lang;
-  for (const el of document.querySelectorAll('[data-text]')) el.textContent = t(el.dataset.text);
+  document.title = `Tovacrex: ${t('title')}`;
+  for (const el of document.querySelectorAll('[data-text]')) el.textContent = t(el.dataset.text).replace(/:$/, '');
   $('mode').textContent = canWrite ? t('inPlace') : t('download');
   const body = $('files');
   body.replaceChildren();
@@ -156,14 +190,14 @@ function render() {
     const tr = body.insertRow();
     const i = row.info;
     const code = (v, at) => (v === null ? '' : `"${v}"` + (at ? ` @ 0x${at.toString(16)}` : ''));
-    for (const text of [row.name, i.codec || (i.ok ? t('unknown') : i.message), code(i.handler, i.handler_offset), code(i.compression, i.compression_offset)])
+    for (const text of [row.name, i.codec || (i.ok ? t(6) : said(i.message)), code(i.handler, i.handler_offset), code(i.compression, i.compression_offset)])
       tr.insertCell().textContent = text;
     const cell = tr.insertCell();
     if (i.targets.length && i.handler_offset) {
       const select = targetOptions(row);
       const button = document.createElement('button');
-      button.textContent = t('convert');
-      button.onclick = () => convertRow(row, Number(select.value));
+      button.textContent = t('save');
+      button.onclick = () => convertRows([row], () => Number(select.value));
       cell.append(select, button);
     }
     const r = row.result;  // in the language shown now
@@ -176,11 +210,11 @@ function render() {
     const members = rows.filter((r) => r.info.group === group);
     const names = [...new Set([members[0].info.codec, ...members[0].info.targets])];
     const select = document.createElement('select');
-    select.setAttribute('aria-label', `${t('convertTo')}: ${group}`);
+    select.setAttribute('aria-label', `${t('newCodec')} ${group}`);
     for (const name of names.sort((a, b) => codecId(a) - codecId(b))) select.append(new Option(name, codecId(name)));
     const button = document.createElement('button');
     button.textContent = `${t('all')}: ${group}`;
-    button.onclick = async () => { for (const r of members) if (r.info.codec_id !== Number(select.value)) await convertRow(r, Number(select.value)); };
+    button.onclick = () => convertRows(members.filter((r) => r.info.codec_id !== Number(select.value)), () => Number(select.value));
     const p = document.createElement('p');
     p.append(select, button);
     groups.append(p);
@@ -188,14 +222,8 @@ function render() {
   $('undo').disabled = $('record').disabled = record.length === 0;
 }
 
-async function undoAll() {
-  for (const row of rows.slice().reverse())
-    if (row.info.codec_id !== row.originalCodec && row.original) {
-      await convertRow(row, row.originalCodec);
-      row.result = { key: 'undone' };
-    }
-  render();
-}
+const undoAll = () => convertRows(rows.filter((r) => r.info.codec_id !== r.originalCodec && r.original).reverse(),
+  (r) => r.originalCodec, 'undone');
 
 async function fromDrop(items) {
   const sources = [];
@@ -217,6 +245,8 @@ async function fromDrop(items) {
 window.Tovacrex = { analyse, convert, ready, record: () => record.slice() };
 
 document.addEventListener('DOMContentLoaded', () => {
+  $('open').onclick = () => $('pick').click();
+  $('openFolder').onclick = () => $('pickFolder').click();
   $('pick').onchange = (e) => addSources([...e.target.files]);
   $('pickFolder').onchange = (e) => addSources([...e.target.files]);
   $('language').onclick = () => { lang = lang === 'en' ? 'ru' : 'en'; render(); };
@@ -225,6 +255,8 @@ document.addEventListener('DOMContentLoaded', () => {
   const zone = $('drop');
   zone.ondragover = (e) => { e.preventDefault(); zone.classList.add('over'); };
   zone.ondragleave = () => zone.classList.remove('over');
+  // The zone takes Enter and Space as the open button does.
+  zone.onkeydown = (e) => { if (e.target === zone && (e.key === 'Enter' || e.key === ' ')) { e.preventDefault(); $('pick').click(); } };
   zone.ondrop = (e) => { e.preventDefault(); zone.classList.remove('over'); fromDrop(e.dataTransfer.items); };
   render();
 });

@@ -22,7 +22,7 @@ class Browser:
         self.wait(lambda: os.path.exists(profile + '/DevToolsActivePort') and '\n' in open(profile + '/DevToolsActivePort').read())
         port = open(profile + '/DevToolsActivePort').read().split('\n')[0]
         target = next(t for t in json.load(urllib.request.urlopen(f'http://127.0.0.1:{port}/json/list')) if t['type'] == 'page')
-        self.ws, self.id, self.url, self.requests = websocket.create_connection(target['webSocketDebuggerUrl'], timeout=300), 0, 'file://' + page, []
+        self.ws, self.id, self.url, self.requests, self.chooser = websocket.create_connection(target['webSocketDebuggerUrl'], timeout=300), 0, 'file://' + page, [], None
         self.call('Network.enable')
         if download_mode:  # as a browser without the File System Access API
             self.call('Page.addScriptToEvaluateOnNewDocument', source='delete window.showOpenFilePicker;')
@@ -36,6 +36,7 @@ class Browser:
         while (m := json.loads(self.ws.recv())).get('id') != self.id:
             if m.get('method') == 'Network.requestWillBeSent':
                 self.requests.append(m['params']['request']['url'])
+            self.chooser = m['params'] if m.get('method') == 'Page.fileChooserOpened' else self.chooser
         if 'error' in m:
             raise RuntimeError(f'{method}: {m["error"]}')
         return m.get('result', {})
@@ -121,6 +122,19 @@ def main(page, cli, samples, count, shots=None):
     subprocess.run([cli, 'undo', 'record.json'], cwd=folder, capture_output=True)
     check(all(open(f'{folder}/clip{i:04d}.avi', 'rb').read() == before[f'{folder}/clip{i:04d}.avi'] for i in range(count)),
           'the page\'s record undone by tovacrex-cli undo')
+    # The scripting face on a dropped handle: a name in any letter case with a dry run, then a number.
+    api = work + '/api'
+    os.makedirs(api + '/cli')
+    for d in (api, api + '/cli'):
+        shutil.copy(f'{samples}/{v3}', d)
+    b.eval('document.addEventListener("drop", e => { window.dropped = e.dataTransfer.items[0].getAsFileSystemHandle(); }, true)')
+    b.drop([f'{api}/{v3}'])
+    for args in (['--dry-run', '--to', 'divx V3 FAST'], ['--to', '3']):
+        want = json.loads(subprocess.run([cli, 'convert', '--json', '--no-record', *args, v3], capture_output=True, cwd=api + '/cli').stdout)[0]
+        target = json.dumps(int(args[-1]) if args[-1].isdigit() else args[-1])
+        got = b.eval(f'dropped.then(h => Tovacrex.convert(h, {target}, {{dryRun: {json.dumps(len(args) == 3)}}}))')
+        check(got == want and open(f'{api}/{v3}', 'rb').read() == open(f'{api}/cli/{v3}', 'rb').read(),
+              f'Tovacrex.convert(handle, {target}) gives convert {" ".join(args)}\'s object and bytes')
     if shots:
         b.call('Emulation.setDeviceMetricsOverride', width=1100, height=720, deviceScaleFactor=1, mobile=False)
         for lang in ('en', 'ru'):
@@ -131,8 +145,12 @@ def main(page, cli, samples, count, shots=None):
     b.close()
     b = Browser(os.path.abspath(page), work + '/p2', download_mode=True)
     b.call('Browser.setDownloadBehavior', behavior='allow', downloadPath=work + '/down', eventsEnabled=True)
-    node = b.call('DOM.querySelector', nodeId=b.call('DOM.getDocument')['root']['nodeId'], selector='#pick')['nodeId']
-    b.call('DOM.setFileInputFiles', nodeId=node, files=[f'{samples}/{v3}'])
+    b.call('Page.enable')
+    b.call('Page.setInterceptFileChooserDialog', enabled=True)
+    b.eval('document.getElementById("drop").focus()')  # Enter on the drop zone opens files, as its button does
+    b.call('Input.dispatchKeyEvent', type='keyDown', key='Enter', code='Enter', windowsVirtualKeyCode=13)
+    b.wait(lambda: b.call('Runtime.evaluate', expression='0') and b.chooser)
+    b.call('DOM.setFileInputFiles', backendNodeId=b.chooser['backendNodeId'], files=[f'{samples}/{v3}'])
     b.wait(lambda: len(b.rows()) == 1)
     want = json.loads(subprocess.run([cli, 'info', '--json', v3], capture_output=True, cwd=samples).stdout)[0]
     check(b.eval('Tovacrex.analyse(document.getElementById("pick").files[0])') == want, 'Tovacrex.analyse gives info --json\'s object')

@@ -3,8 +3,10 @@
 #  - the Debian package (build/package): its control fields, unpacked into a
 #    scratch root, where the installed tovacrex-cli, man page and completion
 #    are run; lintian may warn, but reports no error;
-#  - the Windows zip (build/package-win32): exactly the two programs and
-#    their documents, both run under Wine (the dialog in an Xvfb of its own).
+#  - the Windows zip (build/package-win32): exactly the two programs, the
+#    page and their documents, both programs run under Wine (the dialog in
+#    an Xvfb of its own);
+#  - in both, the browser edition as the web build made it.
 # Part of scripts/test.sh (--skip package leaves it out).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -53,6 +55,10 @@ while read -r name; do
 done <<<"$names"
 grep -q '^EXIT STATUS' <<<"$rendered" || fail "the man page lacks the exit status"
 bash tests/completion.sh "$root/usr/share/bash-completion/completions/tovacrex-cli" "$cli" || fail "the installed completion"
+# The browser edition, as the web build made it, one file under 300 KB.
+html=build/web/tovacrex.html
+cmp -s "$root/usr/share/tovacrex-cli/tovacrex.html" "$html" || fail "the package's tovacrex.html is not $html"
+[ "$(stat -c %s "$html")" -lt 300000 ] || fail "$html is $(stat -c %s "$html") bytes, not under 300 KB"
 
 echo "--- lintian"
 lintian --display-info --fail-on error "$deb" 2>&1 | { grep -v '^running with root privileges' || true; } | tee build/package/lintian.txt \
@@ -63,9 +69,10 @@ cmake --workflow --preset package-win32
 name=tovacrex-$version-win32
 zip=build/package-win32/$name.zip
 same "$(unzip -Z1 "$zip" | grep -v '/$' | sort | tr '\n' ' ')" \
-     "$name/README.md $name/cli-json.schema.json $name/tovacrex-cli.exe $name/tovacrex.exe " "the zip's files"
+     "$name/README.md $name/cli-json.schema.json $name/tovacrex-cli.exe $name/tovacrex.exe $name/tovacrex.html " "the zip's files"
 unzip -q "$zip" -d build/package-win32/unpacked
 dir=build/package-win32/unpacked/$name
+cmp -s "$dir/tovacrex.html" "$html" || fail "the zip's tovacrex.html is not $html"
 # A prefix of its own, kept between runs: making one takes a while.
 prefix=$PWD/build/wineprefix-package
 wine_run=cmake/wine-run.sh

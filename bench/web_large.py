@@ -12,10 +12,8 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'web'))
-from browser import Browser  # noqa: E402
-
-Browser.wait.__defaults__ = (3600,)  # a thousand files take longer than a test waits
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'scripts'))
+from devtools import Browser  # noqa: E402
 
 page, cli, size_mib, count = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
 work = tempfile.mkdtemp(dir='/var/tmp')
@@ -35,7 +33,7 @@ with open(big, 'r+b') as f:  # the header area of a real file, then data up to t
 for i in range(count):
     shutil.copy(clip, f'{folder}/clip{i:04d}.avi')
 head = open(big, 'rb').read(1 << 16)
-b = Browser(page, work + '/profile')
+b = Browser(page, work + '/profile', patience=3600)  # a thousand files take longer than a test waits
 t0 = time.time()
 b.drop([big])
 b.wait(lambda: len(b.rows()) == 1)

@@ -3,7 +3,7 @@
 # fuzz regressions, ffmpeg-made files and COUNT damaged variants of them must
 # each give the object `tovacrex-cli info --json` prints, byte for byte.
 # Then tovacrex.html in headless Chromium (tests/web/browser.py), with a
-# folder of FILES small files, its screenshots left in docs/.
+# folder of FILES small files; last, its screenshots in docs/ (scripts/devtools.py).
 # Needs build/native (the command line) and build/web (cmake --workflow --preset web).
 #
 #   scripts/web-check.sh [COUNT [FILES]]     default 5000 and 40
@@ -21,4 +21,5 @@ samples=$work/samples
 mkdir "$samples"
 cp samples/*.avi "$samples/"
 make_ffmpeg_files web-check.sh "$samples"
-/usr/bin/python3 tests/web/browser.py build/web/tovacrex.html build/native/cli/tovacrex-cli "$samples" "${2:-40}" docs
+/usr/bin/python3 tests/web/browser.py build/web/tovacrex.html build/native/cli/tovacrex-cli "$samples" "${2:-40}"
+/usr/bin/python3 scripts/devtools.py build/web/tovacrex.html "$samples" docs

@@ -1,9 +1,7 @@
-// The module against the command line: every AVI file in FOLDER must give the
-// object `tovacrex-cli info --json` prints, byte for byte, also when the
-// module is handed 256 bytes first and asks for the rest. The files that are
-// no damaged variants, and every 50th variant, are also converted to each
-// codec by both (the same objects, the same bytes), and back to the original
-// pair. A field changed before the write is refused.
+// The module against the command line: every AVI file in FOLDER gives the
+// object `info --json` prints, byte for byte, also when handed 256 bytes first.
+// Files that are no damaged variants, and every 50th variant, are converted to
+// each codec by both (same objects, same bytes) and back to the original pair.
 //   node same_as_cli.js MODULE_JS FILES_JS TOVACREX_CLI FOLDER
 'use strict';
 const fs = require('fs');
@@ -24,7 +22,6 @@ function fileIo(name) {
     close: () => fs.closeSync(fd),
   };
 }
-
 (async () => {
   const module = await require(moduleJs)();
   const expected = tovacrex('info', '--json', '-r', folder);

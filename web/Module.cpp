@@ -71,7 +71,10 @@ class TWindowStream : public TStream64 {
 
 TWindows gFile;
 std::string gResult;
-cli::TOutcome gPending;  // a conversion the page is writing
+// Conversions the page is writing, by the id given to the page: it writes
+// several files at once, and the module analyses others meanwhile.
+std::map<int, cli::TOutcome> gPending;
+int gLastId = 0;
 
 // The analysis over the windows: the info object, or what to read first.
 std::optional<cli::TOutcome> Analysed(const char* name, bool anyCase) {
@@ -123,33 +126,41 @@ EMSCRIPTEN_KEEPALIVE const char* tvx_analyse(const char* name, int anyCase) {
 
 // The conversion to codec `target` (1 to 13): {"need": ...}, or {"result":
 // the object `convert --json` prints} with, when the page is to write,
-// "writes": [[offset, old, new]...]. hasOriginal: the file held the pair
-// originalHandler, originalCompression before the conversions this page made.
+// "id" and "writes": [[offset, old, new]...]. hasOriginal: the file held the
+// pair originalHandler, originalCompression before the conversions this page made.
 EMSCRIPTEN_KEEPALIVE const char* tvx_convert(const char* name, int target, int anyCase, int dryRun, int hasOriginal,
                                              double originalHandler, double originalCompression) {
   std::optional<cli::TOutcome> o = Analysed(name, anyCase != 0);
   if (!o) return gResult.c_str();
   const TFourCCPair original{static_cast<FourCC>(originalHandler), static_cast<FourCC>(originalCompression)};
-  gPending = cli::Plan(std::move(*o), static_cast<TCodecId>(target), dryRun != 0, hasOriginal ? &original : nullptr);
-  cli::Json answer{{"result", cli::ToJson(gPending)}};
-  if (gPending.plan && !dryRun) answer["writes"] = Writes(*gPending.plan);
+  cli::TOutcome planned = cli::Plan(std::move(*o), static_cast<TCodecId>(target), dryRun != 0, hasOriginal ? &original : nullptr);
+  cli::Json answer{{"result", cli::ToJson(planned)}};
+  if (planned.plan && !dryRun) {
+    answer["id"] = ++gLastId;
+    answer["writes"] = Writes(*planned.plan);
+    gPending[gLastId] = std::move(planned);
+  }
   gResult = answer.dump();
   return gResult.c_str();
 }
 
-// After the page wrote the conversion's writes (ok) or could not: the
+// After the page wrote conversion `id`'s writes (ok) or could not: the
 // result, once the file as it now reads is analysed ({"need": ...} until then).
-EMSCRIPTEN_KEEPALIVE const char* tvx_written(int ok) {
+EMSCRIPTEN_KEEPALIVE const char* tvx_written(int id, int ok) {
+  auto pending = gPending.find(id);
+  if (pending == gPending.end()) return "{}";
+  cli::TOutcome& o = pending->second;
   if (!ok) {
-    gPending.state.FileStatus = fsCannotWrite;
-    gPending.error = cli::StatusText(fsCannotWrite);
-    gPending.plan.reset();
+    o.state.FileStatus = fsCannotWrite;
+    o.error = cli::StatusText(fsCannotWrite);
+    o.plan.reset();
   } else {
-    std::optional<cli::TOutcome> check = Analysed(gPending.file.c_str(), gPending.state.AnyCase);
+    std::optional<cli::TOutcome> check = Analysed(o.file.c_str(), o.state.AnyCase);
     if (!check) return gResult.c_str();
-    cli::ReadBack(gPending, check->state, "converted");
+    cli::ReadBack(o, check->state, "converted");
   }
-  gResult = cli::Json{{"result", cli::ToJson(gPending)}}.dump();
+  gResult = cli::Json{{"result", cli::ToJson(o)}}.dump();
+  gPending.erase(pending);
   return gResult.c_str();
 }
 

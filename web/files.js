@@ -39,11 +39,13 @@ const bytes32 = (v) => new Uint8Array([v & 255, (v >>> 8) & 255, (v >>> 16) & 25
 // The object `tovacrex-cli convert --json --to TARGET` prints for the file.
 // original: [handler, compression], the codes the file held before this
 // page's conversions, as 32-bit numbers; going back to its codec writes them.
+// turn(job) runs job alone on the module: the writes are made outside it, so
+// that other files can be analysed while the browser writes this one.
 async function convertFile(module, name, size, io, target,
-                           { dryRun = false, anyCase = false, original = null, firstWindow = kFirstWindow } = {}) {
-  const planned = await untilAnswered(module, name, size, io, firstWindow, () => module.ccall('tvx_convert', 'string',
+                           { dryRun = false, anyCase = false, original = null, firstWindow = kFirstWindow, turn = (job) => job() } = {}) {
+  const planned = await turn(() => untilAnswered(module, name, size, io, firstWindow, () => module.ccall('tvx_convert', 'string',
     ['string', 'number', 'number', 'number', 'number', 'number', 'number'],
-    [name, target, anyCase ? 1 : 0, dryRun ? 1 : 0, original ? 1 : 0, original ? original[0] : 0, original ? original[1] : 0]));
+    [name, target, anyCase ? 1 : 0, dryRun ? 1 : 0, original ? 1 : 0, original ? original[0] : 0, original ? original[1] : 0])));
   if (!planned.writes) return planned.result;
   // Each field must still hold what the analysis found; a write that fails
   // halfway puts back what it wrote.
@@ -60,9 +62,8 @@ async function convertFile(module, name, size, io, target,
     ok = false;
     for (const [offset, old] of planned.writes.filter(([o]) => done.includes(o))) await io.writeAt(offset, bytes32(old)).catch(() => {});
   }
-  if (!ok) return JSON.parse(module.ccall('tvx_written', 'string', ['number'], [0])).result;
-  return (await untilAnswered(module, name, size, io, firstWindow,
-    () => module.ccall('tvx_written', 'string', ['number'], [1]))).result;
+  const written = () => module.ccall('tvx_written', 'string', ['number', 'number'], [planned.id, ok ? 1 : 0]);
+  return turn(async () => (ok ? await untilAnswered(module, name, size, io, firstWindow, written) : JSON.parse(written())).result);
 }
 
 if (typeof module !== 'undefined') module.exports = { analyseFile, convertFile };

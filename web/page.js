@@ -94,14 +94,11 @@ function analyse(source, { anyCase = false } = {}) {
   });
 }
 
-function convert(source, target, options = {}) {
-  return inTurn(() => convertNow(source, target, options));
-}
-
-async function convertNow(source, target, { dryRun = false, anyCase = false, original = null }) {
+async function convert(source, target, { dryRun = false, anyCase = false, original = null } = {}) {
+  await ready;
   const file = source.getFile ? await source.getFile() : source;
   const io = fileIo(source);
-  const result = await convertFile(core, source.name, file.size, io, codecId(target), { dryRun, anyCase, original });
+  const result = await convertFile(core, source.name, file.size, io, codecId(target), { dryRun, anyCase, original, turn: inTurn });
   if (result.written) record.push(result);
   if (io.patches.size && result.written) {
     // The patched head and the untouched rest: the file is never read whole.
@@ -151,11 +148,16 @@ function showProgress() {
 }
 setInterval(showProgress, 500);
 
+// Several files at once: each waits for the browser to write it, not for
+// the module. Rows of one name (a file dropped twice) one after the other.
+const kInFlight = 8;
 async function convertRows(list, targetOf, done = 'converted') {
-  const since = Date.now();
-  for (const [i, row] of list.entries()) {
-    busy = { row, done: i, total: list.length, since };
-    showProgress();
+  const byName = new Map();
+  for (const row of list) byName.set(row.name, [...(byName.get(row.name) || []), row]);
+  const queue = [...byName.values()];
+  busy = { row: list[0], done: 0, total: list.length, since: Date.now() };
+  const one = async (row) => {
+    busy.row = row;
     row.result = { key: 'writing' };
     render();
     const target = targetOf(row);
@@ -163,7 +165,10 @@ async function convertRows(list, targetOf, done = 'converted') {
     row.info = await analyse(row.source).catch(() => row.info);
     if (row.source.getFile === undefined && result.written) row.info = { ...row.info, codec_id: target, codec: kCodecs[target - 1] };
     row.result = result.error ? { text: said(result.error) } : result.action === 'converted' ? { key: done, codec: kCodecs[target - 1] } : { text: result.action };
-  }
+    ++busy.done;
+  };
+  const worker = async () => { for (let same; (same = queue.shift());) for (const row of same) await one(row); };
+  await Promise.all(Array.from({ length: kInFlight }, worker));
   busy = null;
   showProgress();
   render();

@@ -58,6 +58,16 @@ function fileIo(name) {
   const refused = await convertFile(module, copy, c.size, { ...c, readAt: async (o, n) => (n === 4 ? Buffer.from('XXXX') : c.readAt(o, n)) }, 7);
   same('a field changed before the write', [refused.error, refused.written, fs.readFileSync(copy).equals(fs.readFileSync(sample.file))],
     ['Can\'t write to file', false, true]);
+  // Two conversions in flight, the later written first: each result is its own file's.
+  const [x, y] = [[sample.file, copy, 7], [expected.find((f) => f.codec_id === 10).file, `${copy}2`, 12]].map(([from, to, target]) => {
+    fs.copyFileSync(from, to);
+    return [to, target, fileIo(to)];
+  });
+  let chain = Promise.resolve();
+  const turn = (job) => (chain = chain.then(job, job));
+  const slow = { ...x[2], flush: () => new Promise((done) => setTimeout(done, 100)) };
+  const got = await Promise.all([[x, slow], [y, y[2]]].map(([[to, target, io], via]) => convertFile(module, to, io.size, via, target, { turn })));
+  same('two conversions in flight', got.map((r) => [r.file, r.to, r.error]), [[x[0], 'DivX V3 Fast', null], [y[0], 'DivX 5', null]]);
   console.log(`${expected.length} files analysed, ${conversions} conversions, ${differ} differ`);
   process.exit(expected.length > 0 && differ === 0 ? 0 : 1);
 })();

@@ -159,12 +159,13 @@ async function convertRows(list, targetOf, done = 'converted') {
   const one = async (row) => {
     busy.row = row;
     row.result = { key: 'writing' };
-    render();
+    renderRow(row);
     const target = targetOf(row);
     const result = await convert(row.source, target, { original: row.original });
     row.info = await analyse(row.source).catch(() => row.info);
     if (row.source.getFile === undefined && result.written) row.info = { ...row.info, codec_id: target, codec: kCodecs[target - 1] };
     row.result = result.error ? { text: said(result.error) } : result.action === 'converted' ? { key: done, codec: kCodecs[target - 1] } : { text: result.action };
+    renderRow(row);
     ++busy.done;
   };
   const worker = async () => { for (let same; (same = queue.shift());) for (const row of same) await one(row); };
@@ -184,6 +185,26 @@ function targetOptions(row) {
   return select;
 }
 
+// One row of the table, alone: a group's conversion shows each file as it goes.
+function renderRow(row) {
+  const tr = row.tr;
+  tr.replaceChildren();
+  const i = row.info;
+  const code = (v, at) => (v === null ? '' : `"${v}"` + (at ? ` @ 0x${at.toString(16)}` : ''));
+  for (const text of [row.name, i.codec || (i.ok ? t(6) : said(i.message)), code(i.handler, i.handler_offset), code(i.compression, i.compression_offset)])
+    tr.insertCell().textContent = text;
+  const cell = tr.insertCell();
+  if (i.targets.length && i.handler_offset) {
+    const select = targetOptions(row);
+    const button = document.createElement('button');
+    button.textContent = t('save');
+    button.onclick = () => convertRows([row], () => Number(select.value));
+    cell.append(select, button);
+  }
+  const r = row.result;  // in the language shown now
+  tr.insertCell().textContent = r.key ? t(r.key) + (r.codec ? `: ${r.codec}` : '') : r.text || '';
+}
+
 function render() {
   document.documentElement.lang = lang;
   document.title = `Tovacrex: ${t('title')}`;
@@ -192,21 +213,8 @@ function render() {
   const body = $('files');
   body.replaceChildren();
   for (const row of rows) {
-    const tr = body.insertRow();
-    const i = row.info;
-    const code = (v, at) => (v === null ? '' : `"${v}"` + (at ? ` @ 0x${at.toString(16)}` : ''));
-    for (const text of [row.name, i.codec || (i.ok ? t(6) : said(i.message)), code(i.handler, i.handler_offset), code(i.compression, i.compression_offset)])
-      tr.insertCell().textContent = text;
-    const cell = tr.insertCell();
-    if (i.targets.length && i.handler_offset) {
-      const select = targetOptions(row);
-      const button = document.createElement('button');
-      button.textContent = t('save');
-      button.onclick = () => convertRows([row], () => Number(select.value));
-      cell.append(select, button);
-    }
-    const r = row.result;  // in the language shown now
-    tr.insertCell().textContent = r.key ? t(r.key) + (r.codec ? `: ${r.codec}` : '') : r.text || '';
+    row.tr = body.insertRow();
+    renderRow(row);
   }
   // One line a group: every file of it to one codec.
   const groups = $('groups');

@@ -4,21 +4,20 @@
 // each codec by both (same objects, same bytes) and back to the original pair.
 //   node same_as_cli.js MODULE_JS FILES_JS TOVACREX_CLI FOLDER
 'use strict';
-const fs = require('fs');
-const path = require('path');
+const fs = require('fs'), path = require('path');
 const { spawnSync } = require('child_process');
-
 const [moduleJs, filesJs, cli, folder] = process.argv.slice(2).map((p) => path.resolve(p));
 delete globalThis.fetch;  // the glue would fetch the module it holds inside
 const { analyseFile, convertFile } = require(filesJs);
 const tovacrex = (...args) => JSON.parse(spawnSync(cli, args, { maxBuffer: 1 << 30 }).stdout.toString());
 
-function fileIo(name) {
+function fileIo(name, flushDelay = 0) {
   const fd = fs.openSync(name, 'r+');
   return {
     size: fs.fstatSync(fd).size,
     readAt: async (offset, length) => { const b = Buffer.alloc(length); return b.subarray(0, fs.readSync(fd, b, 0, length, offset)); },
     writeAt: async (offset, bytes) => { fs.writeSync(fd, bytes, 0, bytes.length, offset); },
+    flush: () => new Promise((done) => setTimeout(done, flushDelay)),
     close: () => fs.closeSync(fd),
   };
 }
@@ -59,15 +58,13 @@ function fileIo(name) {
   same('a field changed before the write', [refused.error, refused.written, fs.readFileSync(copy).equals(fs.readFileSync(sample.file))],
     ['Can\'t write to file', false, true]);
   // Two conversions in flight, the later written first: each result is its own file's.
-  const [x, y] = [[sample.file, copy, 7], [expected.find((f) => f.codec_id === 10).file, `${copy}2`, 12]].map(([from, to, target]) => {
-    fs.copyFileSync(from, to);
-    return [to, target, fileIo(to)];
+  const two = [[sample.file, 7, 100], [expected.find((f) => f.codec_id === 10).file, 12, 0]].map(([from, target, delay], i) => {
+    fs.copyFileSync(from, copy + i);
+    return [copy + i, target, fileIo(copy + i, delay)];
   });
   let chain = Promise.resolve();
-  const turn = (job) => (chain = chain.then(job, job));
-  const slow = { ...x[2], flush: () => new Promise((done) => setTimeout(done, 100)) };
-  const got = await Promise.all([[x, slow], [y, y[2]]].map(([[to, target, io], via]) => convertFile(module, to, io.size, via, target, { turn })));
-  same('two conversions in flight', got.map((r) => [r.file, r.to, r.error]), [[x[0], 'DivX V3 Fast', null], [y[0], 'DivX 5', null]]);
+  const got = await Promise.all(two.map(([to, target, io]) => convertFile(module, to, io.size, io, target, { turn: (job) => (chain = chain.then(job, job)) })));
+  same('two conversions in flight', got.map((r) => [r.file, r.to, r.error]), [[two[0][0], 'DivX V3 Fast', null], [two[1][0], 'DivX 5', null]]);
   console.log(`${expected.length} files analysed, ${conversions} conversions, ${differ} differ`);
   process.exit(expected.length > 0 && differ === 0 ? 0 : 1);
 })();

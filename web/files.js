@@ -47,12 +47,12 @@ async function convertFile(module, name, size, io, target,
     ['string', 'number', 'number', 'number', 'number', 'number', 'number'],
     [name, target, anyCase ? 1 : 0, dryRun ? 1 : 0, original ? 1 : 0, original ? original[0] : 0, original ? original[1] : 0])));
   if (!planned.writes) return planned.result;
-  // Each field must still hold what the analysis found; a write that fails
-  // halfway puts back what it wrote.
+  // Each field must still hold what the analysis found; a read or write that
+  // fails puts back what was written.
   let ok = true;
-  for (const [offset, old] of planned.writes) ok = ok && le32(await io.readAt(offset, 4)) === old;
   const done = [];
   try {
+    for (const [offset, old] of planned.writes) ok = ok && le32(await io.readAt(offset, 4)) === old;
     for (const [offset, , now] of ok ? planned.writes : []) {
       await io.writeAt(offset, bytes32(now));
       done.push(offset);

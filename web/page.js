@@ -161,7 +161,8 @@ async function convertRows(list, targetOf, done = 'converted') {
     row.result = { key: 'writing' };
     renderRow(row);
     const target = targetOf(row);
-    const result = await convert(row.source, target, { original: row.original });
+    // A file that cannot be read any more says so on its row; the others go on.
+    const result = await convert(row.source, target, { original: row.original }).catch((e) => ({ error: String(e.message || e) }));
     row.info = await analyse(row.source).catch(() => row.info);
     if (row.source.getFile === undefined && result.written) row.info = { ...row.info, codec_id: target, codec: kCodecs[target - 1] };
     row.result = result.error ? { text: said(result.error) } : result.action === 'converted' ? { key: done, codec: kCodecs[target - 1] } : { text: result.action };

@@ -50,13 +50,14 @@ function fileIo(name, flushDelay = 0) {
       c.close();
     }
   }
-  // A field another program changed between the analysis and the write.
+  // A field another program changed between the analysis and the write, or one that cannot be read.
   const sample = expected.find((f) => f.codec_id === 6);
-  fs.copyFileSync(sample.file, copy);
-  const c = fileIo(copy);
-  const refused = await convertFile(module, copy, c.size, { ...c, readAt: async (o, n) => (n === 4 ? Buffer.from('XXXX') : c.readAt(o, n)) }, 7);
-  same('a field changed before the write', [refused.error, refused.written, fs.readFileSync(copy).equals(fs.readFileSync(sample.file))],
-    ['Can\'t write to file', false, true]);
+  for (const check of [async () => Buffer.from('XXXX'), async () => { throw new Error('gone'); }]) {
+    fs.copyFileSync(sample.file, copy);
+    const c = fileIo(copy);
+    const refused = await convertFile(module, copy, c.size, { ...c, readAt: (o, n) => (n === 4 ? check() : c.readAt(o, n)) }, 7);
+    same(`a field ${check}`, [refused.error, refused.written, fs.readFileSync(copy).equals(fs.readFileSync(sample.file))], ['Can\'t write to file', false, true]);
+  }
   // Two conversions in flight, the later written first: each result is its own file's.
   const two = [[sample.file, 7, 100], [expected.find((f) => f.codec_id === 10).file, 12, 0]].map(([from, target, delay], i) => {
     fs.copyFileSync(from, copy + i);

@@ -105,6 +105,14 @@ cli::Json Writes(const TConversionPlan& plan) {
 
 extern "C" {
 
+// The catalogue's codec names, in its order, as a JSON array.
+EMSCRIPTEN_KEEPALIVE const char* tvx_codecs() {
+  cli::Json names = cli::Json::array();
+  for (TCodecId id = kFirstCodec; id <= kLastCodec; ++id) names.push_back(CodecNames[id]);
+  gResult = names.dump();
+  return gResult.c_str();
+}
+
 // A new file of `size` bytes: the windows of the last one are dropped.
 EMSCRIPTEN_KEEPALIVE void tvx_open(double size) {
   gFile = TWindows{static_cast<std::int64_t>(size), {}};

@@ -30,15 +30,13 @@ const kPageTexts = {
     writing: 'запись...', copying: 'браузер копирует весь файл',
   },
 };
-const kCodecs = ['Microsoft MPEG4 V1', 'Microsoft MPEG4 V2', 'Microsoft MPEG4 V3', 'DivX V1', 'DivX V2', 'DivX V3 Low',
-  'DivX V3 Fast', 'Angel Potion V1', 'Angel Potion V2', 'XviD', 'DivX 4', 'DivX 5', '3ivx'];
-
 const canWrite = typeof window.showOpenFilePicker === 'function';
 let lang = (navigator.language || 'en').toLowerCase().startsWith('ru') ? 'ru' : 'en';
-const rows = [];     // {name, file, handle, info, original: [h, c], originalCodec, result}
+const rows = [];     // {name, source, size, info, original: [h, c], originalCodec, result, tr}
 const record = [];   // the convert objects of every write, as `convert --json` prints them
 let core = null;
-const ready = TovacrexModule().then((m) => { core = m; });
+let codecs = [];     // the catalogue's names, from the module: codec n is codecs[n - 1]
+const ready = TovacrexModule().then((m) => { core = m; codecs = JSON.parse(m.ccall('tvx_codecs', 'string', [], [])); });
 const $ = (id) => document.getElementById(id);
 const t = (key) => kPageTexts[lang][key] ?? kProgramTexts[lang][key];
 // A message of the core (English, as the command line prints it) in the
@@ -54,8 +52,8 @@ function said(message) {
 // A target given as on the command line: a name in any letter case, or its number.
 function codecId(target) {
   const n = Number(target);
-  if (Number.isInteger(n) && n >= 1 && n <= 13) return n;
-  const i = kCodecs.findIndex((c) => c.toLowerCase() === String(target).toLowerCase());
+  if (Number.isInteger(n) && n >= 1 && n <= codecs.length) return n;
+  const i = codecs.findIndex((c) => c.toLowerCase() === String(target).toLowerCase());
   if (i < 0) throw new Error(`unknown codec '${target}'`);
   return i + 1;
 }
@@ -119,13 +117,16 @@ function offerDownload(blob, name) {
   setTimeout(() => URL.revokeObjectURL(a.href), 60000);
 }
 
+// A code as the analysis shows it (its \xNN text) back to the 32-bit number
+// it is in the file: the pair a file held when it came, without reading it again.
+const codeValue = (text) => [...text.replace(/\\x(..)/g, (_, hex) => String.fromCharCode(parseInt(hex, 16)))]
+  .reduce((v, c, i) => v + c.charCodeAt(0) * 2 ** (8 * i), 0);
+
 async function addSources(sources) {
   for (const source of sources) {
     if (!/\.avi$/i.test(source.name)) continue;
     const info = await analyse(source);
-    const io = fileIo(source);
-    const le = async (o) => { const b = await io.readAt(o, 4); return (b[0] | (b[1] << 8) | (b[2] << 16) | (b[3] << 24)) >>> 0; };
-    const original = info.handler_offset ? [await le(info.handler_offset), info.compression_offset ? await le(info.compression_offset) : 0] : null;
+    const original = info.handler_offset ? [codeValue(info.handler), info.compression_offset ? codeValue(info.compression) : 0] : null;
     const size = (source.getFile ? await source.getFile() : source).size;
     rows.push({ name: source.webkitRelativePath || source.name, source, size, info, original, originalCodec: info.codec_id, result: {} });
   }
@@ -164,8 +165,8 @@ async function convertRows(list, targetOf, done = 'converted') {
     // A file that cannot be read any more says so on its row; the others go on.
     const result = await convert(row.source, target, { original: row.original }).catch((e) => ({ error: String(e.message || e) }));
     row.info = await analyse(row.source).catch(() => row.info);
-    if (row.source.getFile === undefined && result.written) row.info = { ...row.info, codec_id: target, codec: kCodecs[target - 1] };
-    row.result = result.error ? { text: said(result.error) } : result.action === 'converted' ? { key: done, codec: kCodecs[target - 1] } : { text: result.action };
+    if (row.source.getFile === undefined && result.written) row.info = { ...row.info, codec_id: target, codec: codecs[target - 1] };
+    row.result = result.error ? { text: said(result.error) } : result.action === 'converted' ? { key: done, codec: codecs[target - 1] } : { text: result.action };
     renderRow(row);
     ++busy.done;
   };

@@ -27,17 +27,6 @@ constexpr TNodeIndex kMaxNodes = TNodeIndex{1} << 19;
 constexpr std::uint32_t kMaxDepth = 1 << 16;
 constexpr std::size_t kPageTableStep = 512;
 
-std::uint8_t FamilyOf(FourCC handler) {
-  static constexpr FourCC msMpeg4[] = {MakeFourCC("ap41"), MakeFourCC("ap42"), MakeFourCC("div1"),
-                                       MakeFourCC("div2"), MakeFourCC("div3"), MakeFourCC("div4"),
-                                       MakeFourCC("mpg4"), MakeFourCC("mp42"), MakeFourCC("mp43")};
-  static constexpr FourCC isoMpeg4[] = {MakeFourCC("xvid"), MakeFourCC("divx"), MakeFourCC("DIVX"),
-                                        MakeFourCC("3iv2")};
-  if (std::find(std::begin(msMpeg4), std::end(msMpeg4), handler) != std::end(msMpeg4)) return cfMsMpeg4;
-  if (std::find(std::begin(isoMpeg4), std::end(isoMpeg4), handler) != std::end(isoMpeg4)) return cfIsoMpeg4;
-  return cfOther;
-}
-
 // Reads up to count bytes of a record; what the file does not hold stays as
 // it was in the buffer.
 void ReadRecord(TStream64& s, std::int64_t pos, std::uint8_t* buffer, std::int64_t count) {

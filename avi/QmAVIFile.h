@@ -7,13 +7,12 @@
 #include <vector>
 
 #include "QmRIFFStream.h"
+#include "VideoCodes.h"
 
 using TNodeIndex = std::uint32_t;
 inline constexpr TNodeIndex kNoNode = 0xFFFFFFFFu;
 
 inline constexpr std::uint32_t nfDamaged = 4;
-
-enum TCodecFamily : std::uint8_t { cfMsMpeg4 = 0, cfIsoMpeg4 = 1, cfOther = 2 };
 
 struct TChunkNode {
   FourCC Id;

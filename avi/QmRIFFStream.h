@@ -54,6 +54,14 @@ class TReadBuffer {
   std::size_t size_ = 0;
 };
 
+// Where a move of offset from base lands: -1 for a move before the start or
+// past what 64 bits hold (and for a base that is -1 already). Every stream
+// seeks through it.
+constexpr std::int64_t SeekFrom(std::int64_t base, std::int64_t offset) {
+  if (base < 0 || (offset > 0 && base > INT64_MAX - offset) || base + offset < 0) return -1;
+  return base + offset;
+}
+
 // Abstract 64-bit stream.
 class TStream64 {
  public:
@@ -117,10 +125,9 @@ class TFileStream64 : public THandleStream64 {
   // chunk, has it inline.
   std::int64_t Seek(std::int64_t offset, std::uint16_t origin) override {
     if (Handle < 0 || origin > 2) return -1;
-    const std::int64_t base = origin == 0 ? 0 : origin == 1 ? Position : End();
-    // A move before the start, or past what 64 bits hold, fails and leaves the position.
-    if (base < 0 || (offset > 0 && base > INT64_MAX - offset) || base + offset < 0) return -1;
-    return Position = base + offset;
+    // A move that fails leaves the position.
+    const std::int64_t to = SeekFrom(origin == 0 ? 0 : origin == 1 ? Position : End(), offset);
+    return to < 0 ? -1 : Position = to;
   }
 
   static constexpr std::uint32_t kBlockSize = 65536;

@@ -21,7 +21,7 @@
 #include <string>
 
 #include "RiffBuilder.h"
-#include "app/Driver.h"
+#include "core/Driver.h"
 
 namespace {
 

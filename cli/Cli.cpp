@@ -46,15 +46,7 @@ constexpr std::size_t kInfoGrain = 16;
 
 bool NotStopped(std::size_t) { return !StopRequested(); }
 
-TOutcome Info(const std::string& file, const TOptions& opt) {
-  TOutcome o;
-  o.file = file;
-  o.state.AnyCase = opt.anyCase;
-  ProcessFile(o.state, file, kNoCodec);
-  o.analysed = o.state.FileStatus == fsOk;
-  if (!o.analysed) o.error = StatusText(o.state.FileStatus);
-  return o;
-}
+TOutcome Info(const std::string& file, const TOptions& opt) { return Analyse(file, opt.anyCase); }
 
 // The modification time to set back after a write; false when it is asked
 // for and cannot be read, and then nothing is written.
@@ -84,10 +76,7 @@ TOutcome& Write(TOutcome& o, const TOptions& opt, const char* action) {
     o.plan.reset();
     return SetTimeBack(o, time), o;
   }
-  TAppState check;
-  check.AnyCase = opt.anyCase;
-  ProcessFile(check, o.file, kNoCodec);
-  ReadBack(o, check, action);
+  ReadBack(o, Info(o.file, opt).state, action);
   return SetTimeBack(o, time), o;
 }
 

@@ -3,69 +3,6 @@
 
 namespace cli {
 
-std::string Message(const TAppState& s) {
-  return s.FileStatus == fsOk ? CodecLabel(s.CurrentCodec) : StatusText(s.FileStatus);
-}
-
-std::string TargetList(TCodecId id) {
-  std::string r;
-  for (TCodecId t : OfferedTargets(id)) r += (r.empty() ? "" : ", ") + std::string(CodecNames[t]);
-  return r;
-}
-
-Json TargetNames(TCodecId id) {
-  Json names = Json::array();
-  for (TCodecId t : OfferedTargets(id)) names.push_back(CodecNames[t]);
-  return names;
-}
-
-Json CodecName(TCodecId id) { return InCatalogue(id) ? Json(CodecNames[id]) : Json(nullptr); }
-
-Json WritesJson(const std::optional<TConversionPlan>& plan) {
-  auto one = [](const TFieldWrite& w) {
-    return Json{{"offset", w.Position}, {"old", FourCCText(w.Old)}, {"new", FourCCText(w.New)}};
-  };
-  Json writes = Json::array();
-  if (plan) {
-    writes.push_back(one(plan->Handler));
-    if (plan->Compression) writes.push_back(one(*plan->Compression));
-  }
-  return writes;
-}
-
-Json ToJson(const TOutcome& o) {
-  const TAppState& s = o.state;
-  auto known = [&](Json value) { return o.analysed ? value : Json(nullptr); };
-  auto offset = [&](std::int64_t pos) { return o.analysed && pos > 0 ? Json(pos) : Json(nullptr); };
-  Json j{{"file", o.file},
-         {"ok", o.error.empty()},
-         {"status", s.FileStatus},
-         {"message", Message(s)},
-         // A file that could not be analysed has no codec, not an unknown one.
-         {"codec_id", o.analysed ? s.CurrentCodec : kNoCodec},
-         {"codec", CodecName(o.analysed ? s.CurrentCodec : kNoCodec)},
-         {"group", CodecGroupName(CodecGroup(o.analysed ? s.CurrentCodec : kNoCodec))},
-         {"handler", known(FourCCText(s.OriginalHandler))},
-         {"compression", known(FourCCText(s.OriginalCompression))},
-         {"handler_offset", offset(s.HandlerFieldPos)},
-         {"compression_offset", offset(s.CompressionFieldPos)},
-         {"targets", TargetNames(s.CurrentCodec)},
-         {"error", o.error.empty() ? Json(nullptr) : Json(o.error)}};
-  // Recognised only because the handler's letter case was set aside.
-  if (o.analysed && s.AnyCase && DetectCodec(s.OriginalHandler, s.OriginalCompression) == kUnknownCodec &&
-      DetectCodec(s.OriginalHandler, s.OriginalCompression, true) != kUnknownCodec)
-    j["any_case"] = true;
-  if (o.target) {
-    j["target"] = CodecName(*o.target);
-    j["from"] = CodecName(o.from);
-    j["to"] = CodecName(*o.target);
-    j["action"] = o.action.empty() ? Json(nullptr) : Json(o.action);
-    j["written"] = o.written;
-    j["writes"] = WritesJson(o.plan);
-  }
-  return j;
-}
-
 std::string InfoLine(const TOutcome& o) {
   const TAppState& s = o.state;
   std::string line = o.file + ": " + CodecLabel(s.CurrentCodec) + " (handler " + Quoted(s.OriginalHandler);

@@ -9,40 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "Text.h"
+#include "core/Outcome.h"
 
 namespace cli {
 
-// What one file's run found and did; it becomes one JSON object or one line.
-struct TOutcome {
-  std::string file;
-  TAppState state;        // after the analysis, or after the conversion
-  bool analysed = false;  // the FourCCs and offsets are known
-  std::string error;      // empty: success
-  // convert and undo
-  std::optional<TCodecId> target;  // undo: the codec the file gets back, perhaps unknown
-  TCodecId from = kNoCodec;
-  std::string action;  // "converted", "undone", "dry-run", "unchanged"; empty: none
-  bool written = false;
-  std::optional<TConversionPlan> plan;  // written, or to be written on a dry run
-  std::string element;  // its JSON element, when made ahead on the thread that ran it
-};
+// The engine's outcomes, texts and JSON, as the command line prints them.
+using namespace core;
 
-// The conversion of an analysed file to target: the plan to write, or why
-// there is none ("unchanged", not offered, unknown codec...). original: the
-// pair the file held before earlier conversions, when the caller knows it.
-TOutcome Plan(TOutcome analysed, TCodecId target, bool dryRun, const TFourCCPair* original = nullptr);
-// After the plan was written: the outcome as the file, analysed again as
-// check, now reads; an error when the fields do not hold what was written.
-void ReadBack(TOutcome& o, const TAppState& check, const char* action);
+inline constexpr const char* kProgram = "tovacrex-cli";
 
-// What the dialog's Current codec field would show.
-std::string Message(const TAppState& s);
-std::string TargetList(TCodecId id);
-Json TargetNames(TCodecId id);
-Json CodecName(TCodecId id);
-Json WritesJson(const std::optional<TConversionPlan>& plan);
-Json ToJson(const TOutcome& o);
 // The object as an element of the --json array, indented as in it.
 std::string Element(const TOutcome& o);
 std::string InfoLine(const TOutcome& o);

@@ -59,6 +59,10 @@ probe+=(
   [man-db]=/usr/bin/man
   [file]=/usr/bin/file
   [unzip]=/usr/bin/unzip
+  # The C++ format check.
+  [clang-format-14]=/usr/bin/clang-format-14
+  # Matroska files made and read back by an independent tool.
+  [mkvtoolnix]=/usr/bin/mkvmerge
 )
 # The Windows tests choose Wine's ANSI code page through these: 1252 and 1251.
 locales=(en_US.UTF-8 ru_RU.UTF-8)

@@ -11,7 +11,7 @@ wine_run=$root/cmake/wine-run.sh
 capture() {
   prefix=$1/wineprefix-screenshots
   "$wine_run" "$prefix" reg add 'HKCU\Software\Quenmoor\Tovacrex' /v Language /t REG_DWORD /d "$2" /f >/dev/null 2>&1
-  "$wine_run" "$prefix" "$1/app/tovacrex.exe" 'C:\Films\holiday.avi' &
+  "$wine_run" "$prefix" "$1/windows/tovacrex.exe" 'C:\Films\holiday.avi' &
   pid=$!
   i=0
   until xdotool search --name 'Tovacrex v1\.7' >/dev/null 2>&1; do
@@ -41,8 +41,8 @@ if [ "${1:-}" = "--inside-x" ]; then
 fi
 
 build=$(cd "${1:-$root/build/win32}" && pwd)
-[ -f "$build/app/tovacrex.exe" ] || {
-  echo "screenshots: $build/app/tovacrex.exe is missing; build the win32 preset first" >&2
+[ -f "$build/windows/tovacrex.exe" ] || {
+  echo "screenshots: $build/windows/tovacrex.exe is missing; build the win32 preset first" >&2
   exit 1
 }
 for tool in xvfb-run xdotool import convert ffmpeg wine; do

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "app/CodecCatalogue.h"
+#include "core/CodecCatalogue.h"
 #include "avi/QmRIFFStream.h"
 
 using Bytes = std::vector<std::uint8_t>;
@@ -232,8 +232,8 @@ class MemoryStream : public TStream64 {
   }
   std::int64_t Seek(std::int64_t offset, std::uint16_t origin) override {
     Spend();
-    const std::int64_t base = origin == 0 ? 0 : origin == 1 ? pos_ : Size();
-    return origin > 2 || base + offset < 0 ? -1 : pos_ = base + offset;
+    const std::int64_t to = SeekFrom(origin == 0 ? 0 : origin == 1 ? pos_ : origin == 2 ? Size() : -1, offset);
+    return to < 0 ? -1 : pos_ = to;
   }
   Bytes& Data() { return data_; }  // changed here, it is written behind the stream's back
   std::int64_t Size() const { return static_cast<std::int64_t>(data_.size()); }

@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "RiffBuilder.h"
-#include "app/DialogState.h"
+#include "windows/DialogState.h"
 #include "platform/OsFile.h"
 #ifdef _WIN32
 #include <windows.h>

@@ -12,9 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Driver.h"
 #include "avi/QmRIFFStream.h"
-#include "cli/Report.h"
+#include "core/Outcome.h"
 
 namespace {
 
@@ -57,9 +56,8 @@ class TWindowStream : public TStream64 {
   }
   std::int64_t Write(const void*, std::int64_t) override { return 0; }
   std::int64_t Seek(std::int64_t offset, std::uint16_t origin) override {
-    const std::int64_t base = origin == 0 ? 0 : origin == 1 ? pos_ : origin == 2 ? w_.size : -1;
-    if (base < 0 || base + offset < 0) return -1;
-    return pos_ = base + offset;
+    const std::int64_t to = SeekFrom(origin == 0 ? 0 : origin == 1 ? pos_ : origin == 2 ? w_.size : -1, offset);
+    return to < 0 ? -1 : pos_ = to;
   }
 
   std::optional<std::pair<std::int64_t, std::int64_t>> need;  // offset, length
@@ -73,29 +71,24 @@ TWindows gFile;
 std::string gResult;
 // Conversions the page is writing, by the id given to the page: it writes
 // several files at once, and the module analyses others meanwhile.
-std::map<int, cli::TOutcome> gPending;
+std::map<int, core::TOutcome> gPending;
 int gLastId = 0;
 
 // The analysis over the windows: the info object, or what to read first.
-std::optional<cli::TOutcome> Analysed(const char* name, bool anyCase) {
-  cli::TOutcome o;
-  o.file = name;
-  o.state.AnyCase = anyCase;
+std::optional<core::TOutcome> Analysed(const char* name, bool anyCase) {
   TWindowStream stream(gFile);
-  AnalyseStream(o.state, stream);
+  core::TOutcome o = core::Analyse(name, anyCase, &stream);
   if (stream.need) {
-    gResult = cli::Json{{"need", {stream.need->first, stream.need->second}}}.dump();
+    gResult = core::Json{{"need", {stream.need->first, stream.need->second}}}.dump();
     return std::nullopt;
   }
-  o.analysed = o.state.FileStatus == fsOk;
-  if (!o.analysed) o.error = cli::StatusText(o.state.FileStatus);
   return o;
 }
 
 // The writes as numbers for the page: offset, old and new value, each code
 // read as a little-endian 32-bit number, as it lies in the file.
-cli::Json Writes(const TConversionPlan& plan) {
-  cli::Json w = cli::Json::array();
+core::Json Writes(const TConversionPlan& plan) {
+  core::Json w = core::Json::array();
   for (const TFieldWrite* f : {&plan.Handler, plan.Compression ? &*plan.Compression : nullptr})
     if (f) w.push_back({f->Position, f->Old, f->New});
   return w;
@@ -107,7 +100,7 @@ extern "C" {
 
 // The catalogue's codec names, in its order, as a JSON array.
 EMSCRIPTEN_KEEPALIVE const char* tvx_codecs() {
-  cli::Json names = cli::Json::array();
+  core::Json names = core::Json::array();
   for (TCodecId id = kFirstCodec; id <= kLastCodec; ++id) names.push_back(CodecNames[id]);
   gResult = names.dump();
   return gResult.c_str();
@@ -128,7 +121,7 @@ EMSCRIPTEN_KEEPALIVE std::uint8_t* tvx_window(double offset, int length) {
 // JSON text: {"need": [offset, length]} when the windows do not yet hold what
 // the analysis reads, else the object `tovacrex-cli info --json` prints.
 EMSCRIPTEN_KEEPALIVE const char* tvx_analyse(const char* name, int anyCase) {
-  if (std::optional<cli::TOutcome> o = Analysed(name, anyCase != 0)) gResult = cli::ToJson(*o).dump();
+  if (std::optional<core::TOutcome> o = Analysed(name, anyCase != 0)) gResult = core::ToJson(*o).dump();
   return gResult.c_str();
 }
 
@@ -138,11 +131,11 @@ EMSCRIPTEN_KEEPALIVE const char* tvx_analyse(const char* name, int anyCase) {
 // pair originalHandler, originalCompression before the conversions this page made.
 EMSCRIPTEN_KEEPALIVE const char* tvx_convert(const char* name, int target, int anyCase, int dryRun, int hasOriginal,
                                              double originalHandler, double originalCompression) {
-  std::optional<cli::TOutcome> o = Analysed(name, anyCase != 0);
+  std::optional<core::TOutcome> o = Analysed(name, anyCase != 0);
   if (!o) return gResult.c_str();
   const TFourCCPair original{static_cast<FourCC>(originalHandler), static_cast<FourCC>(originalCompression)};
-  cli::TOutcome planned = cli::Plan(std::move(*o), static_cast<TCodecId>(target), dryRun != 0, hasOriginal ? &original : nullptr);
-  cli::Json answer{{"result", cli::ToJson(planned)}};
+  core::TOutcome planned = core::Plan(std::move(*o), static_cast<TCodecId>(target), dryRun != 0, hasOriginal ? &original : nullptr);
+  core::Json answer{{"result", core::ToJson(planned)}};
   if (planned.plan && !dryRun) {
     answer["id"] = ++gLastId;
     answer["writes"] = Writes(*planned.plan);
@@ -157,17 +150,17 @@ EMSCRIPTEN_KEEPALIVE const char* tvx_convert(const char* name, int target, int a
 EMSCRIPTEN_KEEPALIVE const char* tvx_written(int id, int ok) {
   auto pending = gPending.find(id);
   if (pending == gPending.end()) return "{}";
-  cli::TOutcome& o = pending->second;
+  core::TOutcome& o = pending->second;
   if (!ok) {
     o.state.FileStatus = fsCannotWrite;
-    o.error = cli::StatusText(fsCannotWrite);
+    o.error = core::StatusText(fsCannotWrite);
     o.plan.reset();
   } else {
-    std::optional<cli::TOutcome> check = Analysed(o.file.c_str(), o.state.AnyCase);
+    std::optional<core::TOutcome> check = Analysed(o.file.c_str(), o.state.AnyCase);
     if (!check) return gResult.c_str();
-    cli::ReadBack(o, check->state, "converted");
+    core::ReadBack(o, check->state, "converted");
   }
-  gResult = cli::Json{{"result", cli::ToJson(o)}}.dump();
+  gResult = core::Json{{"result", core::ToJson(o)}}.dump();
   gPending.erase(pending);
   return gResult.c_str();
 }

@@ -7,7 +7,7 @@
 #include <tuple>
 
 #include "RiffBuilder.h"
-#include "app/Driver.h"
+#include "core/Driver.h"
 #include "avi/QmAVIFile.h"
 
 namespace fuzzcheck {

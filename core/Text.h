@@ -1,5 +1,5 @@
-// Texts every part of the command line shares: status texts, codec labels,
-// quoted codes and offsets.
+// Texts every front end shares: status texts, codec labels, quoted codes and
+// offsets, and the JSON type of the objects they print.
 #pragma once
 
 #include <cctype>
@@ -10,27 +10,22 @@
 #include <optional>
 #include <string>
 
-#include "app/Driver.h"
+#include "ProgramTexts.h"
+#include "core/Driver.h"
 
-namespace cli {
+namespace core {
 
 // Members in the order they are set, so that the output reads like the
 // documented interface.
 using Json = nlohmann::ordered_json;
 
-inline constexpr const char* kProgram = "tovacrex-cli";
-
-// The English interface's status texts.
+// The English interface's text of each failure status: the string the
+// dialog shows for it.
 inline const char* StatusText(std::uint8_t status) {
-  static const char* const kTexts[] = {"",
-                                       "File no found",
-                                       "Can't open file",
-                                       "Can't write to file",
-                                       "File isn't AVI-file",
-                                       "Can't create stream",
-                                       "Can't create Avi Reader"};
-  return status < std::size(kTexts) ? kTexts[status] : "Unknown failure";
+  static constexpr int kStringOf[] = {0, 2, 3, 4, 5, 15, 16};
+  return status < std::size(kStringOf) ? kEnglishTexts[kStringOf[status]] : "Unknown failure";
 }
+inline const char* UnknownCodecText() { return kEnglishTexts[6]; }
 
 inline std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -38,7 +33,7 @@ inline std::string Lower(std::string s) {
 }
 
 inline bool InCatalogue(TCodecId id) { return id >= kFirstCodec && id <= kLastCodec; }
-inline std::string CodecLabel(TCodecId id) { return InCatalogue(id) ? CodecNames[id] : "Unknown codec"; }
+inline std::string CodecLabel(TCodecId id) { return InCatalogue(id) ? CodecNames[id] : UnknownCodecText(); }
 inline std::string Quoted(FourCC v) { return "\"" + FourCCText(v) + "\""; }
 
 inline std::string Hex(std::int64_t v) {
@@ -49,4 +44,4 @@ inline std::string Hex(std::int64_t v) {
 
 inline std::string Dump(const Json& j) { return j.dump(2, ' ', false, Json::error_handler_t::replace); }
 
-}  // namespace cli
+}  // namespace core

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Driver.h"
+#include "core/Driver.h"
 
 // The sixteen user-interface strings of the start language, indexed 1..16
 // (entry 0 is unused).

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "DialogState.h"
-#include "Driver.h"
+#include "core/Driver.h"
 #include "platform/OsFile.h"
 
 struct TProgramState {

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "avi/FourCC.h"
+#include "avi/VideoCodes.h"
 
 using TCodecId = std::uint8_t;  // 1..13 catalogue codecs, 14 unknown, 0 none
 

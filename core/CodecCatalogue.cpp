@@ -19,31 +19,12 @@ const std::array<const char*, 14> CodecNames = {
 
 namespace {
 
-struct TRow {
-  FourCC handler;
-  FourCC compression;
-  TCodecGroup group;
+// The groups by CodecId (0 none): "Angel Potion V1" belongs to the V3 group.
+constexpr std::array<TCodecGroup, 14> kGroups = {
+    TCodecGroup::None, TCodecGroup::V1,   TCodecGroup::V2,   TCodecGroup::V3,   TCodecGroup::V1,
+    TCodecGroup::V2,   TCodecGroup::V3,   TCodecGroup::V3,   TCodecGroup::V3,   TCodecGroup::V2,
+    TCodecGroup::XviD, TCodecGroup::XviD, TCodecGroup::XviD, TCodecGroup::XviD,
 };
-
-// Indexed by CodecId; row 0 is a placeholder. Handlers are written lower
-// case, compressions upper case; "DivX V3 Fast" writes "DIV3", and
-// "Angel Potion V1" belongs to the V3 group.
-constexpr std::array<TRow, 14> kRows = {{
-    {0, 0, TCodecGroup::None},
-    {MakeFourCC("mpg4"), MakeFourCC("MPG4"), TCodecGroup::V1},
-    {MakeFourCC("mp42"), MakeFourCC("MP42"), TCodecGroup::V2},
-    {MakeFourCC("mp43"), MakeFourCC("MP43"), TCodecGroup::V3},
-    {MakeFourCC("div1"), MakeFourCC("DIV1"), TCodecGroup::V1},
-    {MakeFourCC("div2"), MakeFourCC("DIV2"), TCodecGroup::V2},
-    {MakeFourCC("div3"), MakeFourCC("DIV3"), TCodecGroup::V3},
-    {MakeFourCC("div4"), MakeFourCC("DIV3"), TCodecGroup::V3},
-    {MakeFourCC("ap41"), MakeFourCC("AP41"), TCodecGroup::V3},
-    {MakeFourCC("ap42"), MakeFourCC("AP42"), TCodecGroup::V2},
-    {MakeFourCC("xvid"), MakeFourCC("XVID"), TCodecGroup::XviD},
-    {MakeFourCC("divx"), MakeFourCC("DIVX"), TCodecGroup::XviD},
-    {MakeFourCC("divx"), MakeFourCC("DX50"), TCodecGroup::XviD},
-    {MakeFourCC("3iv2"), MakeFourCC("3IV2"), TCodecGroup::XviD},
-}};
 
 // Offered targets per recognised codec, in list order; 0 ends a list.
 constexpr std::array<std::array<TCodecId, 3>, 15> kOffered = {{
@@ -68,10 +49,10 @@ constexpr std::array<std::array<TCodecId, 3>, 15> kOffered = {{
 
 TFourCCPair TargetFourCCs(TCodecId id) {
   if (id < kFirstCodec || id > kLastCodec) return {0, 0};
-  return {kRows[id].handler, kRows[id].compression};
+  return {kVideoCodes[id - 1].Handler, kVideoCodes[id - 1].Compression};
 }
 
-TCodecGroup CodecGroup(TCodecId id) { return id <= kLastCodec ? kRows[id].group : TCodecGroup::None; }
+TCodecGroup CodecGroup(TCodecId id) { return id <= kLastCodec ? kGroups[id] : TCodecGroup::None; }
 
 const char* CodecGroupName(TCodecGroup group) {
   switch (group) {
@@ -86,23 +67,17 @@ const char* CodecGroupName(TCodecGroup group) {
 
 TCodecId DetectCodec(FourCC handler, FourCC compression) {
   // The handler decides; the compression counts for handler "divx" only.
-  struct TRule {
-    FourCC handler;
-    TCodecId id;
-  };
-  static constexpr TRule kByHandler[] = {
-      {MakeFourCC("mpg4"), 1},  {MakeFourCC("mp42"), 2},  {MakeFourCC("mp43"), 3},  {MakeFourCC("div1"), 4},
-      {MakeFourCC("div2"), 5},  {MakeFourCC("div3"), 6},  {MakeFourCC("div4"), 7},  {MakeFourCC("ap41"), 8},
-      {MakeFourCC("ap42"), 9},  {MakeFourCC("xvid"), 10}, {MakeFourCC("XVID"), 10}, {MakeFourCC("DIVX"), 11},
-      {MakeFourCC("DX50"), 12}, {MakeFourCC("3iv2"), 13},
-  };
   if (handler == MakeFourCC("divx")) {
     if (compression == MakeFourCC("DX50")) return 12;
     if (compression == MakeFourCC("DIVX")) return 11;
     return kUnknownCodec;
   }
-  for (const TRule& r : kByHandler)
-    if (r.handler == handler) return r.id;
+  for (TCodecId id = kFirstCodec; id <= kLastCodec; ++id)
+    if (kVideoCodes[id - 1].Handler == handler) return id;
+  // Upper-case handlers that other writers use for three of them.
+  if (handler == MakeFourCC("XVID")) return 10;
+  if (handler == MakeFourCC("DIVX")) return 11;
+  if (handler == MakeFourCC("DX50")) return 12;
   return kUnknownCodec;
 }
 

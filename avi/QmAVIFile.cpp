@@ -153,6 +153,127 @@ TNodeIndex TQmAVIFileReader::GetFirstChild(TNodeIndex node) const { return Node(
 
 // ---------------------------------------------------------------- scan
 
+// One header scan's walk: the walker, the nodes of the lists it is inside,
+// and the chunk walked last.
+class TScanWalk {
+ public:
+  TScanWalk(TQmAVIFileReader& reader, TQMRIFFStream& cs)
+      : r_(reader), cs_(cs), file_(*cs.Stream), last_{cs.ChunkId, cs.DataPos, cs.ChunkSize, 0, false} {
+    parent_ = r_.AddNode(kNoNode, cs.ChunkId, cs.FormType, cs.DataPos, cs.ChunkSize);
+    parents_.reserve(512);
+  }
+
+  // One chunk, or the end of one; false when the walk is over.
+  bool Step() {
+    if (cs_.EndOfFile || r_.NodeCount >= kMaxNodes || cs_.Depth >= kMaxDepth) return false;
+    if (cs_.EndOfChunk) {
+      cs_.Ascend();
+      PopParent();
+      FollowDepth();
+      return true;
+    }
+    if (!cs_.Descend()) return true;
+    if (cs_.Resync) {
+      if (r_.HeadersRead) return false;
+      CheckLastEnd();
+    }
+    const FourCC id = cs_.ChunkId;
+    if (id == kRIFF || id == kLIST || id == kIdx1) return Container(id);
+    AddChunk(parent_, id == kAvih || id == kStrh || id == kStrf);
+    if (!r_.HeadersRead && id == kStrh) ++cs_.StreamCount;
+    if (last_.size > r_.FileSize || last_.dataPos + last_.size > r_.FileSize) MarkLast();
+    cs_.Ascend();
+    FollowDepth();
+    return true;
+  }
+
+ private:
+  // After a resynchronisation, a chunk that does not end where the next one
+  // begins is where the damage lies.
+  void CheckLastEnd() {
+    const std::int64_t headerPos = cs_.DataPos - 8;
+    if (!IsContainer(last_.id) && !IsContainer(cs_.ChunkId) &&
+        headerPos - last_.dataPos != ((last_.size + 1) & ~std::int64_t{1}))
+      MarkLast();
+  }
+
+  bool Container(FourCC id) {
+    if (id == kRIFF) {
+      parent_ = AddChunk(kNoNode, true);
+    } else if (id == kIdx1) {
+      // The legacy index belongs to the form; it is the last top-level node
+      // whichever form that is. The current parent stays: chunks after an
+      // index nested in a list still belong to that list.
+      AddChunk(r_.lastTopLevel_, true);
+      cs_.Ascend();
+      FollowDepth();
+    } else {
+      parents_.push_back(parent_);
+      const TNodeIndex list = AddChunk(parent_, cs_.FormType == kHdrl || cs_.FormType == kStrl || cs_.FormType == kMovi);
+      parent_ = list == kNoNode ? kSkipped : list;
+    }
+    if (cs_.ChunkId == kLIST && cs_.FormType == kMovi) {
+      r_.ReadHeaders();
+      LeaveLast();
+      return false;
+    }
+    if (cs_.ChunkId == kRIFF && file_.GetPosition() > 12) {
+      LeaveLast();
+      return false;
+    }
+    return true;
+  }
+
+  void MarkLast() {
+    if (last_.damaged) return;
+    last_.damaged = true;
+    ++r_.DamagedCount;
+    r_.SetNodeFlags(last_.node, r_.GetNodeFlags(last_.node) | nfDamaged);
+  }
+
+  // A node only for what the header read or the integrity check look up
+  // (top-level chunks), under a parent that has one.
+  TNodeIndex AddChunk(TNodeIndex under, bool kept) {
+    const bool keep = (kept || under == kNoNode) && under != kSkipped;
+    const TNodeIndex node = keep ? r_.AddNode(under, cs_.ChunkId, cs_.FormType, cs_.DataPos, cs_.ChunkSize) : kNoNode;
+    last_ = {cs_.ChunkId, cs_.DataPos, cs_.ChunkSize, node, false};
+    return node;
+  }
+
+  // Leaving the chunk the walk ends in only moves the position; in scan mode
+  // it would scan the data behind it, possibly to the end of a huge file.
+  void LeaveLast() {
+    if (!cs_.Resync) cs_.Ascend();
+  }
+
+  void PopParent() {
+    if (parents_.empty()) {
+      parent_ = kNoNode;
+    } else {
+      parent_ = parents_.back();
+      parents_.pop_back();
+    }
+  }
+
+  // In scan mode one Ascend can leave several lists at once; the parents
+  // follow, or later lists would hang under lists that have ended.
+  void FollowDepth() {
+    while (parents_.size() + (parent_ != kNoNode ? 1 : 0) > cs_.Depth) PopParent();
+  }
+
+  TQmAVIFileReader& r_;
+  TQMRIFFStream& cs_;
+  TStream64& file_;
+  TNodeIndex parent_;
+  std::vector<TNodeIndex> parents_;
+  struct {
+    FourCC id;
+    std::int64_t dataPos, size;
+    TNodeIndex node;
+    bool damaged;
+  } last_;
+};
+
 std::int32_t TQmAVIFileReader::Scan(std::uint8_t scanMode) {
   if (!ChunkStream || scanMode != 0) return -2;
   AudioStreamCount = 0;
@@ -170,105 +291,10 @@ std::int32_t TQmAVIFileReader::Scan(std::uint8_t scanMode) {
   file.Seek(0, 0);
   if (!cs.Descend() || cs.ChunkId != kRIFF) return -2;
   cs.StreamCount = 0;
-
-  TNodeIndex parent = AddNode(kNoNode, cs.ChunkId, cs.FormType, cs.DataPos, cs.ChunkSize);
-  std::vector<TNodeIndex> parents;
-  parents.reserve(512);
+  TScanWalk walk(*this, cs);
   FileSize = file.GetSize();
   DamagedCount = 0;
-
-  // The chunk walked last, kept or not: after a resynchronisation, a chunk
-  // that does not end where the next one begins is where the damage lies.
-  struct {
-    FourCC id;
-    std::int64_t dataPos, size;
-    TNodeIndex node;
-    bool damaged;
-  } last{cs.ChunkId, cs.DataPos, cs.ChunkSize, 0, false};
-  auto markLast = [&] {
-    if (last.damaged) return;
-    last.damaged = true;
-    ++DamagedCount;
-    SetNodeFlags(last.node, GetNodeFlags(last.node) | nfDamaged);
-  };
-  // A node only for what the header read or the integrity check look up
-  // (top-level chunks), under a parent that has one.
-  auto addChunk = [&](TNodeIndex under, bool kept) {
-    const bool keep = (kept || under == kNoNode) && under != kSkipped;
-    const TNodeIndex node = keep ? AddNode(under, cs.ChunkId, cs.FormType, cs.DataPos, cs.ChunkSize) : kNoNode;
-    last = {cs.ChunkId, cs.DataPos, cs.ChunkSize, node, false};
-    return node;
-  };
-
-  // Leaving the chunk the walk ends in only moves the position; in scan mode
-  // it would scan the data behind it, possibly to the end of a huge file.
-  auto leaveLast = [&cs] {
-    if (!cs.Resync) cs.Ascend();
-  };
-  auto popParent = [&] {
-    if (parents.empty()) {
-      parent = kNoNode;
-    } else {
-      parent = parents.back();
-      parents.pop_back();
-    }
-  };
-  // In scan mode one Ascend can leave several lists at once; the parents
-  // follow, or later lists would hang under lists that have ended.
-  auto followDepth = [&] {
-    while (parents.size() + (parent != kNoNode ? 1 : 0) > cs.Depth) popParent();
-  };
-
-  while (!cs.EndOfFile && NodeCount < kMaxNodes && cs.Depth < kMaxDepth) {
-    if (cs.EndOfChunk) {
-      cs.Ascend();
-      popParent();
-      followDepth();
-      continue;
-    }
-    if (!cs.Descend()) continue;
-
-    if (cs.Resync) {
-      if (HeadersRead) break;
-      const std::int64_t headerPos = cs.DataPos - 8;
-      if (!IsContainer(last.id) && !IsContainer(cs.ChunkId) &&
-          headerPos - last.dataPos != ((last.size + 1) & ~std::int64_t{1}))
-        markLast();
-    }
-
-    const FourCC id = cs.ChunkId;
-    if (id == kRIFF || id == kLIST || id == kIdx1) {
-      if (id == kRIFF) {
-        parent = addChunk(kNoNode, true);
-      } else if (id == kIdx1) {
-        // The legacy index belongs to the form; it is the last top-level node
-        // whichever form that is. The current parent stays: chunks after an
-        // index nested in a list still belong to that list.
-        addChunk(lastTopLevel_, true);
-        cs.Ascend();
-        followDepth();
-      } else {
-        parents.push_back(parent);
-        const TNodeIndex list = addChunk(parent, cs.FormType == kHdrl || cs.FormType == kStrl || cs.FormType == kMovi);
-        parent = list == kNoNode ? kSkipped : list;
-      }
-      if (cs.ChunkId == kLIST && cs.FormType == kMovi) {
-        ReadHeaders();
-        leaveLast();
-        break;
-      }
-      if (cs.ChunkId == kRIFF && file.GetPosition() > 12) {
-        leaveLast();
-        break;
-      }
-      continue;
-    }
-
-    addChunk(parent, id == kAvih || id == kStrh || id == kStrf);
-    if (!HeadersRead && id == kStrh) ++cs.StreamCount;
-    if (last.size > FileSize || last.dataPos + last.size > FileSize) markLast();
-    cs.Ascend();
-    followDepth();
+  while (walk.Step()) {
   }
 
   ReadHeaders();
@@ -277,6 +303,81 @@ std::int32_t TQmAVIFileReader::Scan(std::uint8_t scanMode) {
   if (cs.Resync) Integrity = -1;
   return 0;
 }
+
+namespace {
+
+// The streams of the header list, in file order. The first "strh" and
+// "strf" of each stream list make a stream. A size that ends a list early
+// leaves what it held behind it: records beside their stream list, stream
+// lists behind the header list in the form, or at the top level when the
+// form ended early too. Those are read in file order as well, a record as
+// part of the stream list before it.
+class TStreamReader {
+ public:
+  explicit TStreamReader(TQmAVIFileReader& reader) : r_(reader), file_(*reader.ChunkStream->Stream) {}
+
+  // Stream lists behind the header list only stand in for a video stream it
+  // lacks: once the walk scans, a "strl" far behind may be movie data.
+  bool ReadFrom(TNodeIndex n, bool behind) {
+    for (; n != kNoNode; n = r_.GetNextSibling(n)) {
+      if (r_.GetNodeId(n) == kLIST && r_.GetNode(n).FormType == kStrl) {
+        if (inStream_) EndStream();
+        if (behind && video_) return false;
+        inStream_ = true;
+        for (TNodeIndex c = r_.GetFirstChild(n); c != kNoNode; c = r_.GetNextSibling(c)) Take(c);
+      } else if (inStream_) {
+        Take(n);
+      }
+    }
+    return true;
+  }
+
+  void Finish() {
+    if (inStream_) EndStream();
+  }
+
+ private:
+  void Take(TNodeIndex n) {
+    if (r_.GetNodeId(n) == kStrh && strh_ == kNoNode) strh_ = n;
+    if (r_.GetNodeId(n) == kStrf && strf_ == kNoNode) strf_ = n;
+  }
+
+  void EndStream() {
+    std::array<std::uint8_t, 64> record{};
+    if (strh_ != kNoNode) ReadRecord(file_, r_.GetNodePos(strh_), record.data(), std::min<std::int64_t>(record.size(), r_.GetNodeSize(strh_)));
+    const FourCC type = FourCCFromBytes(record.data());
+    if (type == kAuds) ++r_.AudioStreamCount;
+    if (type == kVids) TakeVideo(record);
+    strh_ = strf_ = kNoNode;
+    inStream_ = false;
+  }
+
+  void TakeVideo(const std::array<std::uint8_t, 64>& record) {
+    video_ = true;
+    r_.VideoStreamHeader = record;
+    r_.VideoStreamHeaderPos = r_.GetNodePos(strh_);
+    r_.VideoStreamHeaderSize = r_.GetNodeSize(strh_);
+    r_.CodecFamily = FamilyOf(r_.VideoHandler());
+    // The format must come from this same stream, or there is none: keeping
+    // an earlier video stream's format would make a conversion patch one
+    // stream's handler and another's format, a file that matches no codec.
+    r_.VideoFormat = {};
+    r_.VideoFormatPos = r_.VideoFormatSize = 0;
+    if (strf_ != kNoNode) {
+      ReadRecord(file_, r_.GetNodePos(strf_), r_.VideoFormat.data(),
+                 std::min<std::int64_t>(r_.VideoFormat.size(), r_.GetNodeSize(strf_)));
+      r_.VideoFormatPos = r_.GetNodePos(strf_);
+      r_.VideoFormatSize = r_.GetNodeSize(strf_);
+    }
+  }
+
+  TQmAVIFileReader& r_;
+  TStream64& file_;
+  TNodeIndex strh_ = kNoNode, strf_ = kNoNode;
+  bool inStream_ = false, video_ = false;
+};
+
+}  // namespace
 
 void TQmAVIFileReader::ReadHeaders() {
   if (!ChunkStream || HeadersRead) return;
@@ -293,65 +394,12 @@ void TQmAVIFileReader::ReadHeaders() {
   if (hdrl == kNoNode) return;
 
   if (const TNodeIndex avih = FindChild(hdrl, kAvih); avih != kNoNode)
-    ReadRecord(file, GetNodePos(avih), MainHeader.data(),
-               std::min<std::int64_t>(MainHeader.size(), GetNodeSize(avih)));
+    ReadRecord(file, GetNodePos(avih), MainHeader.data(), std::min<std::int64_t>(MainHeader.size(), GetNodeSize(avih)));
 
-  // The first "strh" and "strf" of each stream list make a stream. A size
-  // that ends a list early leaves what it held behind it: records beside
-  // their stream list, stream lists behind the header list in the form, or at
-  // the top level when the form ended early too. Those are read in file order
-  // as well, a record as part of the stream list before it.
-  TNodeIndex strh = kNoNode, strf = kNoNode;
-  bool inStream = false, video = false;
-  auto endStream = [&] {
-    std::array<std::uint8_t, 64> record{};
-    if (strh != kNoNode)
-      ReadRecord(file, GetNodePos(strh), record.data(), std::min<std::int64_t>(record.size(), GetNodeSize(strh)));
-    const FourCC type = FourCCFromBytes(record.data());
-    if (type == kAuds) ++AudioStreamCount;
-    if (type == kVids) {
-      video = true;
-      VideoStreamHeader = record;
-      VideoStreamHeaderPos = GetNodePos(strh);
-      VideoStreamHeaderSize = GetNodeSize(strh);
-      CodecFamily = FamilyOf(VideoHandler());
-      // The format must come from this same stream, or there is none:
-      // keeping an earlier video stream's format would make a conversion
-      // patch one stream's handler and another's format, a file that
-      // matches no codec.
-      VideoFormat = {};
-      VideoFormatPos = VideoFormatSize = 0;
-      if (strf != kNoNode) {
-        ReadRecord(file, GetNodePos(strf), VideoFormat.data(), std::min<std::int64_t>(VideoFormat.size(), GetNodeSize(strf)));
-        VideoFormatPos = GetNodePos(strf);
-        VideoFormatSize = GetNodeSize(strf);
-      }
-    }
-    strh = strf = kNoNode;
-    inStream = false;
-  };
-  auto take = [&](TNodeIndex n) {
-    if (GetNodeId(n) == kStrh && strh == kNoNode) strh = n;
-    if (GetNodeId(n) == kStrf && strf == kNoNode) strf = n;
-  };
-  // Stream lists behind the header list only stand in for a video stream it
-  // lacks: once the walk scans, a "strl" far behind may be movie data.
-  auto readFrom = [&](TNodeIndex n, bool behind) {
-    for (; n != kNoNode; n = GetNextSibling(n)) {
-      if (GetNodeId(n) == kLIST && GetNode(n).FormType == kStrl) {
-        if (inStream) endStream();
-        if (behind && video) return false;
-        inStream = true;
-        for (TNodeIndex c = GetFirstChild(n); c != kNoNode; c = GetNextSibling(c)) take(c);
-      } else if (inStream) {
-        take(n);
-      }
-    }
-    return true;
-  };
-  if (readFrom(GetFirstChild(hdrl), false) && readFrom(GetNextSibling(hdrl), true) && hdrlInForm)
-    readFrom(GetNextSibling(form), true);
-  if (inStream) endStream();
+  TStreamReader streams(*this);
+  if (streams.ReadFrom(GetFirstChild(hdrl), false) && streams.ReadFrom(GetNextSibling(hdrl), true) && hdrlInForm)
+    streams.ReadFrom(GetNextSibling(form), true);
+  streams.Finish();
 
   file.Seek(saved, 0);
   HeadersRead = true;

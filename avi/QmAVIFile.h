@@ -83,6 +83,7 @@ class TQmAVIFileReader {
   FourCC VideoCompression() const { return FourCCFromBytes(VideoFormat.data() + 16); }
 
  private:
+  friend class TScanWalk;  // the header scan's steps
   void CheckSignature();
   TChunkNode* MutableNode(TNodeIndex i);  // nullptr when i names no node
   const TChunkNode& Node(TNodeIndex i) const;

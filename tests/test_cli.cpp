@@ -5,12 +5,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <regex>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 
 #include "RiffBuilder.h"
 #include "cli/Cli.h"
+#include "core/Text.h"
 
 namespace {
 
@@ -41,6 +44,19 @@ json Parsed(const Output& r) {
 }
 
 json With(json base, const json& more) { return base.update(more), base; }
+
+// The status texts printed are the dialog's, as the resources hold them.
+TEST(cli, StatusTextsFromTheResources) {
+  std::ifstream rc(std::string(TOVACREX_SOURCE_DIR) + "/resources/tovacrex.rc");
+  std::map<int, std::string> english;
+  const std::regex entry(R"re(\s*100(\d\d), "(.*)"\s*)re");
+  for (std::string line; std::getline(rc, line);)
+    if (std::smatch m; std::regex_match(line, m, entry)) english[std::stoi(m[1])] = m[2];
+  const std::pair<int, int> stringOf[] = {{fsNotFound, 2},  {fsCannotOpen, 3},         {fsCannotWrite, 4},
+                                          {fsNotAvi, 5},    {fsCannotCreateStream, 15}, {fsScanFailed, 16}};
+  for (auto [status, id] : stringOf) EXPECT_EQ(core::StatusText(status), english.at(id)) << status;
+  EXPECT_EQ(core::CodecLabel(kUnknownCodec), english.at(6));
+}
 
 TEST(cli, JsonMembersForEachKindOfFile) {
   TempDir dir;

@@ -1,7 +1,7 @@
 // The Windows program under Wine and Xvfb: the dialog from the real
 // templates and procedure in this process, and the real tovacrex.exe in its
 // own, both read and driven through the same window messages. The texts
-// expected are the ones the README documents.
+// expected are the resource script's, as the engine takes them from it.
 #include <windows.h>
 #include <commdlg.h>
 #include <shlobj.h>
@@ -13,18 +13,18 @@
 #include <process.h>
 #include <utility>
 
+#include "ProgramTexts.h"
 #include "RiffBuilder.h"
-#include "app/MainDialog.h"
-#include "app/OpenDialog.h"
-#include "app/Settings.h"
+#include "windows/MainDialog.h"
+#include "windows/OpenDialog.h"
+#include "windows/Settings.h"
 
 namespace {
 
 using Entries = std::vector<std::wstring>;
 std::wstring Wide(const std::string& s) { return os::WideName(s); }
-std::wstring Doc(int language, int n) {  // text n (1..16) as the README states it
-  static const auto rows = ReadmeTable("| # | English | Russian |");
-  return Wide(rows.at(n - 1).at(1 + language));
+std::wstring Doc(int language, int n) {  // string n (1..16) as the resource script states it
+  return Wide(language ? kRussianTexts.at(n) : kEnglishTexts.at(n));
 }
 std::wstring Name(TCodecId id) { return Wide(CodecNames[id]); }
 std::wstring Bracketed(int language, int n) {  // only A to Z are lowered

@@ -24,6 +24,12 @@ TEST(Streams, OpenReadWriteSeek) {
   TFileStream64 s(dir.File("f"), fmCreate);  // braces keep the calls in order; a move before the start fails
   EXPECT_EQ((V{s.Write("abcdef", 6), s.Seek(-2, 2), s.Seek(-5, 1), s.Seek(huge, 0), s.Write("z", 1), s.GetSize()}),
             (V{6, 4, -1, huge, 1, huge + 1}));
+  // Read back from a new open, past 4 GiB of the sparse file: an offset cut to
+  // 32 bits would read the hole at 1 GiB.
+  TFileStream64 r(dir.File("f"), fmOpenRead | fmShareDenyNone);
+  char got[4] = {};
+  EXPECT_EQ((V{r.Seek(huge - 1, 0), r.Read(got, 4)}), (V{huge - 1, 2}));
+  EXPECT_EQ(std::string(got, 2), std::string("\0z", 2));
 }
 
 // Random moves, reads, writes and size changes, against the same done to bytes

@@ -53,7 +53,8 @@ inline std::optional<FourCC> FourCCFromText(const std::string& text) {
   for (int i = 0; i < 4 && at < text.size(); ++i, ++at) {
     int c = static_cast<unsigned char>(text[at]);
     if (c == '\\') {
-      if (at + 3 >= text.size() || text[at + 1] != 'x' || hex(text[at + 2]) < 0 || hex(text[at + 3]) < 0) return std::nullopt;
+      if (at + 3 >= text.size() || text[at + 1] != 'x' || hex(text[at + 2]) < 0 || hex(text[at + 3]) < 0)
+        return std::nullopt;
       c = hex(text[at + 2]) * 16 + hex(text[at + 3]);
       at += 3;
     }

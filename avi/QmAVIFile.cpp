@@ -111,7 +111,8 @@ void TQmAVIFileReader::Clear() {
 }
 
 std::size_t TQmAVIFileReader::AllocatedPages() const {
-  return static_cast<std::size_t>(std::count_if(Pages.begin(), Pages.end(), [](const auto& p) { return p != nullptr; }));
+  return static_cast<std::size_t>(
+      std::count_if(Pages.begin(), Pages.end(), [](const auto& p) { return p != nullptr; }));
 }
 
 TNodeIndex TQmAVIFileReader::FindChild(TNodeIndex parent, FourCC id) const {
@@ -209,7 +210,8 @@ class TScanWalk {
       FollowDepth();
     } else {
       parents_.push_back(parent_);
-      const TNodeIndex list = AddChunk(parent_, cs_.FormType == kHdrl || cs_.FormType == kStrl || cs_.FormType == kMovi);
+      const TNodeIndex list =
+          AddChunk(parent_, cs_.FormType == kHdrl || cs_.FormType == kStrl || cs_.FormType == kMovi);
       parent_ = list == kNoNode ? kSkipped : list;
     }
     if (cs_.ChunkId == kLIST && cs_.FormType == kMovi) {
@@ -344,7 +346,9 @@ class TStreamReader {
 
   void EndStream() {
     std::array<std::uint8_t, 64> record{};
-    if (strh_ != kNoNode) ReadRecord(file_, r_.GetNodePos(strh_), record.data(), std::min<std::int64_t>(record.size(), r_.GetNodeSize(strh_)));
+    if (strh_ != kNoNode)
+      ReadRecord(file_, r_.GetNodePos(strh_), record.data(),
+                 std::min<std::int64_t>(record.size(), r_.GetNodeSize(strh_)));
     const FourCC type = FourCCFromBytes(record.data());
     if (type == kAuds) ++r_.AudioStreamCount;
     if (type == kVids) TakeVideo(record);

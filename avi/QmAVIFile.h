@@ -62,16 +62,16 @@ class TQmAVIFileReader {
   std::size_t AllocatedPages() const;
 
   // Results (read by the driver after Scan).
-  std::int32_t Status = 0;      // 0, -3 or -4 after construction
-  std::int32_t Integrity = 0;   // 0 sound, -2 form past the end, -1 resynchronised
+  std::int32_t Status = 0;     // 0, -3 or -4 after construction
+  std::int32_t Integrity = 0;  // 0 sound, -2 form past the end, -1 resynchronised
   std::int64_t FileSize = 0;
   std::array<std::uint8_t, 56> MainHeader{};
   std::array<std::uint8_t, 64> VideoStreamHeader{};
   std::int64_t VideoStreamHeaderPos = 0;   // data start of the video strh, 0 none
   std::int64_t VideoStreamHeaderSize = 0;  // its declared data size
   std::array<std::uint8_t, 40> VideoFormat{};
-  std::int64_t VideoFormatPos = 0;         // data start of the video strf, 0 none
-  std::int64_t VideoFormatSize = 0;        // its declared data size
+  std::int64_t VideoFormatPos = 0;   // data start of the video strf, 0 none
+  std::int64_t VideoFormatSize = 0;  // its declared data size
   std::uint8_t CodecFamily = 0;
   std::int32_t DamagedCount = 0;
   std::uint32_t NodeCount = 0;

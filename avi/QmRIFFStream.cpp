@@ -61,19 +61,35 @@ std::int32_t OpenByMode(const std::string& fileName, std::uint16_t mode, std::in
     return os::OpenFile(fileName, os::Access::ReadWrite, os::ShareNone, os::Disposition::CreateAlways, &size);
   os::Access access;
   switch (mode & 0x3) {
-    case 0: access = os::Access::Read; break;
-    case 1: access = os::Access::Write; break;
-    case 2: access = os::Access::ReadWrite; break;
-    default: return os::kInvalidHandle;  // access 3 is not a valid mode
+    case 0:
+      access = os::Access::Read;
+      break;
+    case 1:
+      access = os::Access::Write;
+      break;
+    case 2:
+      access = os::Access::ReadWrite;
+      break;
+    default:
+      return os::kInvalidHandle;  // access 3 is not a valid mode
   }
   unsigned share;
   switch ((mode >> 4) & 0xF) {
     case 0:
-    case 1: share = os::ShareNone; break;
-    case 2: share = os::ShareRead; break;
-    case 3: share = os::ShareWrite; break;
-    case 4: share = os::ShareReadWrite; break;
-    default: return os::kInvalidHandle;  // sharing 5 to 15 is not a valid mode
+    case 1:
+      share = os::ShareNone;
+      break;
+    case 2:
+      share = os::ShareRead;
+      break;
+    case 3:
+      share = os::ShareWrite;
+      break;
+    case 4:
+      share = os::ShareReadWrite;
+      break;
+    default:
+      return os::kInvalidHandle;  // sharing 5 to 15 is not a valid mode
   }
   return os::OpenFile(fileName, access, share, os::Disposition::OpenExisting, &size);
 }
@@ -181,7 +197,8 @@ bool IsValidIndexId(FourCC id, std::int64_t streamCount) {
 }
 
 bool AllAlnum(FourCC id) {
-  return (kAlnum.is[ByteOf(id, 0)] & kAlnum.is[ByteOf(id, 1)] & kAlnum.is[ByteOf(id, 2)] & kAlnum.is[ByteOf(id, 3)]) != 0;
+  return (kAlnum.is[ByteOf(id, 0)] & kAlnum.is[ByteOf(id, 1)] & kAlnum.is[ByteOf(id, 2)] & kAlnum.is[ByteOf(id, 3)]) !=
+         0;
 }
 
 // Whether an id is plausible for a chunk in the given context (see Context).

@@ -35,8 +35,8 @@ inline constexpr std::uint16_t fmShareExclusive = 0x0010;
 inline constexpr std::uint16_t fmShareDenyWrite = 0x0020;
 inline constexpr std::uint16_t fmShareDenyRead = 0x0030;
 inline constexpr std::uint16_t fmShareDenyNone = 0x0040;
-inline constexpr std::uint16_t kModeAnalyse = fmOpenRead | fmShareDenyNone;    // 64
-inline constexpr std::uint16_t kModeConvert = fmOpenWrite | fmShareDenyNone;   // 65
+inline constexpr std::uint16_t kModeAnalyse = fmOpenRead | fmShareDenyNone;   // 64
+inline constexpr std::uint16_t kModeConvert = fmOpenWrite | fmShareDenyNone;  // 65
 
 // Room for what one read fills, left unset until then: a stream and its
 // walker each have 64 KiB of it for every file opened, and setting that to
@@ -137,7 +137,7 @@ class TFileStream64 : public THandleStream64 {
   std::int64_t Position = 0;
   std::int64_t Size = -1;  // -1: not known, asked for each time
   TReadBuffer block_;
-  std::int64_t blockStart_ = -1;  // file position of block_[0]; -1: none
+  std::int64_t blockStart_ = -1;   // file position of block_[0]; -1: none
   std::uint32_t blockLength_ = 0;  // bytes the block's read gave
 };
 
@@ -242,16 +242,16 @@ class TQMRIFFStream {
   // stream's own is realPos_ (-1: not known); they meet again when the call
   // returns.
   int callDepth_ = 0;
-  bool buffered_ = false;           // this call reads ahead
+  bool buffered_ = false;  // this call reads ahead
   TReadBuffer buffer_;
-  std::int64_t bufferStart_ = -1;   // file position of buffer_[0]; -1: empty
-  std::int64_t bufferLength_ = 0;   // bytes the last read gave
-  std::int64_t bufferAsked_ = 0;    // bytes it asked for
+  std::int64_t bufferStart_ = -1;  // file position of buffer_[0]; -1: empty
+  std::int64_t bufferLength_ = 0;  // bytes the last read gave
+  std::int64_t bufferAsked_ = 0;   // bytes it asked for
   std::int64_t pos_ = 0;
   std::int64_t realPos_ = -1;
-  std::int64_t size_ = -1;          // file size, -1 not asked yet
-  std::int64_t leftAt_ = -1;        // where the last call left the stream
-  std::uint64_t generation_ = 0;    // the stream's Generation then
+  std::int64_t size_ = -1;        // file size, -1 not asked yet
+  std::int64_t leftAt_ = -1;      // where the last call left the stream
+  std::uint64_t generation_ = 0;  // the stream's Generation then
   const TStream64* bufferOf_ = nullptr;
   const TStream64* fileOf_ = nullptr;
   TFileStream64* file_ = nullptr;  // fileOf_, when it is exactly a file stream

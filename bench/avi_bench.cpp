@@ -27,13 +27,13 @@ namespace {
 std::int64_t gDamagedBytes = std::int64_t{64} << 20;
 std::string gDir;
 
-
 Bytes HeaderArea(std::uint32_t formSize, std::uint32_t moviSize) {
-  Image img = Build({Riff("AVI ", {List("hdrl", {Chunk("avih", Chunk("avih", 56).data), Strl("vids", "XVID", "XVID", "v"), Strl("auds", "", "", "a"),
-                                                 List("odml", {Chunk("dmlh", 248)})}),
-                                   List("INFO", {Chunk("ISFT", Text("Lavf60.16.100"))}), Chunk("JUNK", 1016),
-                                   List("movi", {}).Label("movi")})
-                         .Sized(formSize)});
+  Image img =
+      Build({Riff("AVI ", {List("hdrl", {Chunk("avih", Chunk("avih", 56).data), Strl("vids", "XVID", "XVID", "v"),
+                                         Strl("auds", "", "", "a"), List("odml", {Chunk("dmlh", 248)})}),
+                           List("INFO", {Chunk("ISFT", Text("Lavf60.16.100"))}), Chunk("JUNK", 1016),
+                           List("movi", {}).Label("movi")})
+                 .Sized(formSize)});
   Set32(img.bytes, static_cast<std::size_t>(img.HeaderPos("movi") + 4), moviSize);
   return img.bytes;
 }
@@ -145,7 +145,8 @@ int main(int argc, char** argv) {
   std::printf("\nSummary\n");
   for (const char* name : {"clean_analysis/1MiB", "clean_analysis/5GiB_sparse"})
     if (reporter.seconds.count(name))
-      std::printf("  %-28s %8.1f us, %3.0f stream calls\n", name, reporter.seconds[name] * 1e6, reporter.syscalls[name]);
+      std::printf("  %-28s %8.1f us, %3.0f stream calls\n", name, reporter.seconds[name] * 1e6,
+                  reporter.syscalls[name]);
   const auto fast = reporter.seconds.find("damaged_scan/read_ahead");
   const auto slow = reporter.seconds.find("damaged_scan/unbuffered");
   if (fast != reporter.seconds.end())

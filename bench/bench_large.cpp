@@ -16,8 +16,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "RiffBuilder.h"
@@ -25,8 +25,7 @@
 
 namespace {
 
-
-constexpr double kMaxSeconds = 30.0;  // per analysis, on a loaded 2-core machine
+constexpr double kMaxSeconds = 30.0;       // per analysis, on a loaded 2-core machine
 constexpr double kMaxScanSeconds = 120.0;  // a damaged file read to its "movi" list, 4 GiB
 constexpr long kMaxGrowthKiB = 64 * 1024;  // peak memory the analysis may add
 
@@ -58,13 +57,18 @@ Bytes Hdrl() {
 std::int64_t WriteManyChunks(const std::string& name, const Bytes& filler, std::int64_t cycles) {
   const Bytes hdrl = Hdrl();
   const Bytes movi = Header("LIST", 4 + 8 + 2, "movi");
-  const std::int64_t formSize = 4 + static_cast<std::int64_t>(hdrl.size() + movi.size()) + cycles * static_cast<std::int64_t>(filler.size()) + 10;
+  const std::int64_t formSize =
+      4 + static_cast<std::int64_t>(hdrl.size() + movi.size()) + cycles * static_cast<std::int64_t>(filler.size()) + 10;
   Bytes b = Header("RIFF", static_cast<std::uint32_t>(formSize), "AVI ");
   b.insert(b.end(), hdrl.begin(), hdrl.end());
   int fd = open(name.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
   std::int64_t at = 0;
   bool ok = fd >= 0;
-  auto flush = [&] { ok = ok && PutAt(fd, at, b); at += static_cast<std::int64_t>(b.size()); b.clear(); };
+  auto flush = [&] {
+    ok = ok && PutAt(fd, at, b);
+    at += static_cast<std::int64_t>(b.size());
+    b.clear();
+  };
   for (std::int64_t i = 0; i < cycles; ++i) {
     b.insert(b.end(), filler.begin(), filler.end());
     if (b.size() >= (1u << 20)) flush();
@@ -99,8 +103,7 @@ std::int64_t WriteSparse(const std::string& name, std::int64_t junkPieces = 3) {
   Bytes frame = Header("00dc", 2);
   frame.insert(frame.end(), {1, 2});
   bool ok = PutAt(fd, 0, Header("RIFF", static_cast<std::uint32_t>(formEnd - 8), "AVI ")) && PutAt(fd, 12, hdrl) &&
-            PutAt(fd, moviAt, movi) &&
-            PutAt(fd, moviAt + 12, frame) &&
+            PutAt(fd, moviAt, movi) && PutAt(fd, moviAt + 12, frame) &&
             PutAt(fd, formEnd, Header("RIFF", static_cast<std::uint32_t>((std::int64_t{1} << 30) - 8), "AVIX")) &&
             ftruncate(fd, total) == 0;
   std::int64_t at = junkAt;
@@ -143,9 +146,10 @@ bool Measure(const char* what, const std::string& name, const std::function<std:
     seconds = std::min(seconds, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
   }
   const long growth = PeakKiB() - before;
-  std::printf("%s: %lld bytes, analysis %.3f s, peak memory %ld KiB (+%ld KiB), status %d, codec %d, fields at 0x%llx/0x%llx\n",
-              what, static_cast<long long>(size), seconds, PeakKiB(), growth, s.FileStatus, s.CurrentCodec,
-              static_cast<unsigned long long>(s.HandlerFieldPos), static_cast<unsigned long long>(s.CompressionFieldPos));
+  std::printf(
+      "%s: %lld bytes, analysis %.3f s, peak memory %ld KiB (+%ld KiB), status %d, codec %d, fields at 0x%llx/0x%llx\n",
+      what, static_cast<long long>(size), seconds, PeakKiB(), growth, s.FileStatus, s.CurrentCodec,
+      static_cast<unsigned long long>(s.HandlerFieldPos), static_cast<unsigned long long>(s.CompressionFieldPos));
   bool ok = s.FileStatus == fsOk && s.CurrentCodec == 6 && seconds <= maxSeconds && growth <= kMaxGrowthKiB;
 
   // Convert and back: only the two fields change, and come back as they were.
@@ -162,25 +166,30 @@ bool Measure(const char* what, const std::string& name, const std::function<std:
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::filesystem::path dir = argc > 1 ? std::filesystem::path(argv[1])
-                                       : std::filesystem::temp_directory_path() / ("tovacrex-bench-" + std::to_string(getpid()));
+  std::filesystem::path dir =
+      argc > 1 ? std::filesystem::path(argv[1])
+               : std::filesystem::temp_directory_path() / ("tovacrex-bench-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   const std::string many = (dir / "many-chunks.avi").string(), sparse = (dir / "sparse-5gib.avi").string();
-  std::printf("bounds: %.0f s (%.0f s for the damaged file) and %ld KiB per analysis\n", kMaxSeconds,
-              kMaxScanSeconds, kMaxGrowthKiB);
+  std::printf("bounds: %.0f s (%.0f s for the damaged file) and %ld KiB per analysis\n", kMaxSeconds, kMaxScanSeconds,
+              kMaxGrowthKiB);
   // A million chunks of the kinds real header areas hold: padding, a list
   // with a chunk in it, a name; and 256 MiB of empty 8-byte chunks.
-  Bytes mixed = Header("JUNK", 0), list = Header("LIST", 16, "INFO"), info = Header("ISFT", 4), name = Header("strn", 5);
+  Bytes mixed = Header("JUNK", 0), list = Header("LIST", 16, "INFO"), info = Header("ISFT", 4),
+        name = Header("strn", 5);
   for (const Bytes& more : {list, info, Bytes{'t', 'o', 'o', 'l'}, name, Bytes{'v', 'i', 'd', 'e', 'o', 0}})
     mixed.insert(mixed.end(), more.begin(), more.end());
   if (argc > 2) gOnly = argv[2];
   bool ok = Measure("one million mixed chunks before movi", many, [&] { return WriteManyChunks(many, mixed, 250000); });
   ok = Measure("256 MiB of 8-byte chunks before movi", many,
-               [&] { return WriteManyChunks(many, Header("JUNK", 0), std::int64_t{32} << 20); }) && ok;
+               [&] { return WriteManyChunks(many, Header("JUNK", 0), std::int64_t{32} << 20); }) &&
+       ok;
   std::filesystem::remove(many);
   ok = Measure("sparse file over 4 GiB", sparse, [&] { return WriteSparse(sparse); }) && ok;
-  ok = Measure("sparse file over 4 GiB, damaged: a 4 GiB chunk", sparse, [&] { return WriteSparse(sparse, 1); },
-               kMaxScanSeconds) && ok;
+  ok = Measure(
+           "sparse file over 4 GiB, damaged: a 4 GiB chunk", sparse, [&] { return WriteSparse(sparse, 1); },
+           kMaxScanSeconds) &&
+       ok;
   std::filesystem::remove(sparse);
   if (argc <= 1) std::filesystem::remove(dir);
   return ok ? 0 : 1;

@@ -103,7 +103,9 @@ TOutcome Undo(const TUndoEntry& u, const TOptions& opt) {
   std::vector<TFieldWrite> writes;
   for (const TFieldWrite* w : {&u.plan.Handler, u.plan.Compression ? &*u.plan.Compression : nullptr}) {
     if (!w) continue;
-    FourCC* field = w->Position == s.HandlerFieldPos ? &handler : w->Position == s.CompressionFieldPos ? &compression : nullptr;
+    FourCC* field = w->Position == s.HandlerFieldPos       ? &handler
+                    : w->Position == s.CompressionFieldPos ? &compression
+                                                           : nullptr;
     if (!field || field == done) {
       o.error = "the record's offset " + Hex(w->Position) + " is not where this file's handler (" +
                 (s.HandlerFieldPos ? Hex(s.HandlerFieldPos) : "none") + ") or compression field (" +
@@ -113,8 +115,8 @@ TOutcome Undo(const TUndoEntry& u, const TOptions& opt) {
     done = field;
     if (*field == w->New) continue;
     if (*field != w->Old) {
-      o.error = "changed since the conversion: " + Quoted(*field) + " at " + Hex(w->Position) + ", where the record wrote " +
-                Quoted(w->Old) + "; nothing written";
+      o.error = "changed since the conversion: " + Quoted(*field) + " at " + Hex(w->Position) +
+                ", where the record wrote " + Quoted(w->Old) + "; nothing written";
       return o;
     }
     *field = w->New;
@@ -225,8 +227,8 @@ int RunUndo(std::vector<TUndoEntry> entries, const TOptions& opt, const std::str
         report.Add(o, o.error.empty() ? ConvertLine(o) : "", !o.error.empty() ? 2 : o.action == "unchanged" ? 1 : 0);
       },
       &after);
-  const int status = report.Finish({opt.dryRun ? "would be undone" : "undone", "already undone", "failed"},
-                                   done < entries.size());
+  const int status =
+      report.Finish({opt.dryRun ? "would be undone" : "undone", "already undone", "failed"}, done < entries.size());
   if (status == 0 && !historyRun.empty() && !opt.dryRun && !MarkUndone(historyRun))
     report.Note(historyRun, "undone, but this could not be noted in the history");
   return status;
@@ -254,12 +256,14 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   std::vector<std::string> files;
   std::string codec, recordName;
   const std::string jsonHelp = "print one JSON array (schema: docs/cli-json.schema.json)";
-  const std::string recursiveHelp = "a folder stands for the files below it named *.avi (any letter case), sorted by path";
+  const std::string recursiveHelp =
+      "a folder stands for the files below it named *.avi (any letter case), sorted by path";
   const std::string mtimeHelp = "set each file's modification time back to what it was";
   unsigned jobs = 0;  // 0: as many as suit the command
   const std::string jobsHelp = "files handled at once (default: the number of processors";
   const std::string sameOutput = "; the output is the same";
-  const std::string anyCaseHelp = "recognise handlers in any letter case (\"MP43\" as \"mp43\"); divx, DIVX and DX50 stay as they are";
+  const std::string anyCaseHelp =
+      "recognise handlers in any letter case (\"MP43\" as \"mp43\"); divx, DIVX and DX50 stay as they are";
   CLI::App* info = app.add_subcommand("info", "Show each file's codec, its two codes and where they lie");
   info->add_flag("--json", json, jsonHelp);
   info->add_flag("-r,--recursive", recursive, recursiveHelp);
@@ -267,19 +271,26 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   info->add_option("-j,--jobs", jobs, jobsHelp + ")" + sameOutput)->type_name("N")->check(CLI::Range(1u, kMaxJobs));
   info->add_option("FILE", files, "AVI files, or folders with -r")->required();
   CLI::App* convert = app.add_subcommand("convert", "Convert each file to another codec of its group, in place");
-  convert->add_option("--to", codec, "target codec: a name as 'codecs' lists it, any letter case, or its number 1 to 13")
+  convert
+      ->add_option("--to", codec, "target codec: a name as 'codecs' lists it, any letter case, or its number 1 to 13")
       ->required()
       ->check(CLI::Validator(
-          [](std::string& text) { return ParseCodec(text) ? std::string() : "unknown codec '" + text + "' (see 'codecs')"; },
+          [](std::string& text) {
+            return ParseCodec(text) ? std::string() : "unknown codec '" + text + "' (see 'codecs')";
+          },
           "CODEC"));
   convert->add_flag("--dry-run", opt.dryRun, "show what would be written, write nothing");
   convert->add_flag("--json", json, jsonHelp);
   convert->add_flag("-r,--recursive", recursive, recursiveHelp);
   convert->add_flag("--preserve-mtime", opt.preserveMtime, mtimeHelp);
   convert->add_flag("--any-case", opt.anyCase, anyCaseHelp);
-  convert->add_option("-j,--jobs", jobs, jobsHelp + " times 4: each waits for its file's flush)" + sameOutput)->type_name("N")->check(CLI::Range(1u, kMaxJobs));
+  convert->add_option("-j,--jobs", jobs, jobsHelp + " times 4: each waits for its file's flush)" + sameOutput)
+      ->type_name("N")
+      ->check(CLI::Range(1u, kMaxJobs));
   CLI::Option* recordOption =
-      convert->add_option("--record", recordName, "append the write-ahead record to FILE (one JSON object a line), not to the history")
+      convert
+          ->add_option("--record", recordName,
+                       "append the write-ahead record to FILE (one JSON object a line), not to the history")
           ->type_name("FILE");
   convert->add_flag("--no-record", noRecord, "keep no record of the run")->excludes(recordOption);
   convert->add_option("FILE", files, "AVI files, or folders with -r")->required();
@@ -287,10 +298,13 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       "undo", "Put back what convert recorded it wrote, in each file whose fields still hold what it wrote");
   undo->add_flag("--dry-run", opt.dryRun, "show what would be written, write nothing");
   undo->add_flag("--json", json, jsonHelp);
-  undo->add_flag("-r,--recursive", recursive, "a folder stands for the records below it named *.json (any letter case), sorted by path");
+  undo->add_flag("-r,--recursive", recursive,
+                 "a folder stands for the records below it named *.json (any letter case), sorted by path");
   undo->add_flag("--preserve-mtime", opt.preserveMtime, mtimeHelp);
   undo->add_flag("--any-case", opt.anyCase, anyCaseHelp);
-  undo->add_option("-j,--jobs", jobs, jobsHelp + " times 4: each waits for its file's flush)" + sameOutput)->type_name("N")->check(CLI::Range(1u, kMaxJobs));
+  undo->add_option("-j,--jobs", jobs, jobsHelp + " times 4: each waits for its file's flush)" + sameOutput)
+      ->type_name("N")
+      ->check(CLI::Range(1u, kMaxJobs));
   CLI::Option* lastOption = undo->add_flag("--last", last, "undo the newest run in the history");
   undo->add_option("RECORD", files, "a record: what 'convert --json' printed, or a --record file; - for standard input")
       ->excludes(lastOption);
@@ -331,8 +345,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     std::string run;
     if (last) {
       const std::vector<std::string> runs = HistoryRuns(*historyFolder);
-      if (runs.empty()) report.Fail(*historyFolder, "the history holds no run");
-      else run = runs.back(), files = {run};
+      if (runs.empty())
+        report.Fail(*historyFolder, "the history holds no run");
+      else
+        run = runs.back(), files = {run};
     }
     std::vector<TUndoEntry> entries = ReadRecords(Expand(files, recursive, ".json", "records", report), report);
     opt.jobs = threads(entries.size());
@@ -350,7 +366,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         },
         [&](std::size_t i, TOutcome& o) {
           report.Progress(i, paths.size(), o.file);
-          report.Add(o, o.error.empty() ? InfoLine(o) : "", !o.error.empty() ? 2 : InCatalogue(o.state.CurrentCodec) ? 0 : 1);
+          report.Add(o, o.error.empty() ? InfoLine(o) : "",
+                     !o.error.empty()                    ? 2
+                     : InCatalogue(o.state.CurrentCodec) ? 0
+                                                         : 1);
         },
         nullptr, kInfoGrain);
     return report.Finish({"recognised", "unknown codec", "failed"}, done < paths.size());
@@ -358,10 +377,13 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   // The record of what convert writes, made durable before each write.
   std::optional<TRecordWriter> record;
   if (!opt.dryRun && !noRecord) {
-    if (!recordName.empty()) record.emplace(recordName, args, false);
-    else if (historyFolder) record.emplace(NewHistoryRun(*historyFolder), args, true);
+    if (!recordName.empty())
+      record.emplace(recordName, args, false);
+    else if (historyFolder)
+      record.emplace(NewHistoryRun(*historyFolder), args, true);
     else {
-      report.Fail("history", "there is none (neither XDG_STATE_HOME nor HOME is set): give --record FILE or --no-record");
+      report.Fail("history",
+                  "there is none (neither XDG_STATE_HOME nor HOME is set): give --record FILE or --no-record");
       return report.Finish({});
     }
   }

@@ -31,8 +31,10 @@ std::optional<std::string> ReadText(const std::string& name, std::string& error)
     in.read(buffer, sizeof buffer);
     text.append(buffer, static_cast<std::size_t>(in.gcount()));
   }
-  if (text.size() > kMaxRecordBytes) error = "is larger than 256 MiB, so it is no record";
-  else if (!in.eof()) error = "cannot be read";
+  if (text.size() > kMaxRecordBytes)
+    error = "is larger than 256 MiB, so it is no record";
+  else if (!in.eof())
+    error = "cannot be read";
   return error.empty() ? std::optional(std::move(text)) : std::nullopt;
 }
 
@@ -70,8 +72,10 @@ std::size_t ValueEnd(const std::string& text, std::size_t at) {
   for (bool inString = false; at < text.size(); ++at) {
     const char c = text[at];
     if (inString) {
-      if (c == '\\') ++at;
-      else if (c == '"') inString = false;
+      if (c == '\\')
+        ++at;
+      else if (c == '"')
+        inString = false;
     } else if (c == '"') {
       inString = true;
     } else if (c == '{' || c == '[') {
@@ -122,7 +126,7 @@ std::optional<std::vector<std::pair<std::string, nlohmann::json>>> RecordObjects
   std::vector<std::pair<std::string, nlohmann::json>> objects;
   const std::size_t start = SkipSpace(text, 0);
   if (start == text.size()) return cut = true, objects;  // stopped before its first entry
-  if (text[start] == '{') {  // a line record
+  if (text[start] == '{') {                              // a line record
     const std::vector<std::string_view> lines = Lines(text);
     for (std::size_t i = 0; i < lines.size(); ++i) {
       const std::string one(lines[i]), place = "line " + std::to_string(i + 1);
@@ -155,7 +159,8 @@ std::optional<std::vector<std::pair<std::string, nlohmann::json>>> RecordObjects
     report.Fail(name, "not a convert record: not a JSON array");
     return std::nullopt;
   }
-  for (std::size_t i = 0; i < record.size(); ++i) objects.emplace_back(name + ": entry " + std::to_string(i + 1), record[i]);
+  for (std::size_t i = 0; i < record.size(); ++i)
+    objects.emplace_back(name + ": entry " + std::to_string(i + 1), record[i]);
   return objects;
 }
 
@@ -260,7 +265,9 @@ bool TRecordWriter::Flush() {
 
 void TRecordWriter::End(std::size_t written, bool interrupted) {
   if (handle_ == os::kInvalidHandle || !error_.empty()) return;
-  if (AppendTo(handle_, Line(Json{{"run", "end"}, {"time", Now(false)}, {"written", written}, {"interrupted", interrupted}}), error_))
+  if (AppendTo(handle_,
+               Line(Json{{"run", "end"}, {"time", Now(false)}, {"written", written}, {"interrupted", interrupted}}),
+               error_))
     os::FlushFile(handle_);
 }
 
@@ -319,10 +326,12 @@ void ListHistory(const std::string& folder, std::ostream& out) {
           const bool plain = !arg.empty() && arg.find_first_of(" \t\"'\\$") == std::string::npos;
           command += (command.empty() ? "" : " ") + (plain ? arg : nlohmann::json(arg).dump());
         }
-      if (kind == "end" && j.contains("written") && j["written"].is_number_unsigned()) written = j["written"].get<std::size_t>();
+      if (kind == "end" && j.contains("written") && j["written"].is_number_unsigned())
+        written = j["written"].get<std::size_t>();
       if (kind == "undone" && j.contains("time") && j["time"].is_string()) undone = j["time"].get<std::string>();
     }
-    out << when << "  " << (written ? std::to_string(*written) + " written" : "cut short, " + std::to_string(entries) + " recorded")
+    out << when << "  "
+        << (written ? std::to_string(*written) + " written" : "cut short, " + std::to_string(entries) + " recorded")
         << "  " << command << (undone.empty() ? "" : "  (undone " + undone + ")") << "  " << run << "\n";
   }
 }

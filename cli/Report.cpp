@@ -18,7 +18,9 @@ std::string ConvertLine(const TOutcome& o) {
   std::string line = o.file + ": " + CodecLabel(o.from) + " -> " + to;
   if (o.action == "undone") line += " (undone)";
   if (o.action == "dry-run") {
-    auto one = [](const TFieldWrite& w) { return Quoted(w.New) + " at " + Hex(w.Position) + " (was " + Quoted(w.Old) + ")"; };
+    auto one = [](const TFieldWrite& w) {
+      return Quoted(w.New) + " at " + Hex(w.Position) + " (was " + Quoted(w.Old) + ")";
+    };
     line += " would write " + one(o.plan->Handler);
     if (o.plan->Compression) line += ", " + one(*o.plan->Compression);
   }
@@ -45,8 +47,10 @@ std::string Element(const TOutcome& o) {
 
 void TReport::Add(const TOutcome& o, const std::string& line, std::size_t kind) {
   Clear();
-  if (!o.error.empty()) Fail(o.file, o.error);
-  else if (!json_) out_ << line << "\n";
+  if (!o.error.empty())
+    Fail(o.file, o.error);
+  else if (!json_)
+    out_ << line << "\n";
   if (json_) {
     out_ << (files_ ? ",\n  " : "[\n  ") << (o.element.empty() ? Element(o) : o.element);
     if (flushEach_) out_.flush();

@@ -27,8 +27,10 @@ void Walk(const std::string& folder, const std::string& suffix, std::vector<os::
   if (listing.id) inside.push_back(*listing.id);
   for (const os::DirEntry& e : listing.entries) {
     const std::string path = os::JoinPath(folder, e.name);
-    if (e.kind == os::EntryKind::Folder) Walk(path, suffix, inside, found, report);
-    else if (e.kind == os::EntryKind::File && EndsWith(e.name, suffix)) found.push_back(path);
+    if (e.kind == os::EntryKind::Folder)
+      Walk(path, suffix, inside, found, report);
+    else if (e.kind == os::EntryKind::File && EndsWith(e.name, suffix))
+      found.push_back(path);
   }
   if (listing.id) inside.pop_back();
 }

@@ -4,8 +4,8 @@
 #include "Cli.h"
 
 #ifdef _WIN32
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include "platform/OsFile.h"
 // A console; _isatty would also take the NUL device for one.
@@ -26,8 +26,8 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 }
 void CatchStops() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 #else
-#include <csignal>
 #include <unistd.h>
+#include <csignal>
 bool ErrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 // SIGINT, SIGTERM and SIGHUP ask the run to stop after the file in hand; a

@@ -28,21 +28,21 @@ constexpr std::array<TCodecGroup, 14> kGroups = {
 
 // Offered targets per recognised codec, in list order; 0 ends a list.
 constexpr std::array<std::array<TCodecId, 3>, 15> kOffered = {{
-    {0, 0, 0},      // 0
-    {4, 0, 0},      // 1 Microsoft MPEG4 V1
-    {5, 9, 0},      // 2 Microsoft MPEG4 V2
-    {6, 7, 8},      // 3 Microsoft MPEG4 V3
-    {1, 0, 0},      // 4 DivX V1
-    {2, 9, 0},      // 5 DivX V2
-    {3, 8, 7},      // 6 DivX V3 Low
-    {3, 8, 6},      // 7 DivX V3 Fast
-    {3, 6, 7},      // 8 Angel Potion V1
-    {2, 5, 0},      // 9 Angel Potion V2
-    {11, 12, 13},   // 10 XviD
-    {12, 10, 13},   // 11 DivX 4
-    {11, 10, 13},   // 12 DivX 5
-    {11, 12, 10},   // 13 3ivx
-    {0, 0, 0},      // 14 unknown
+    {0, 0, 0},     // 0
+    {4, 0, 0},     // 1 Microsoft MPEG4 V1
+    {5, 9, 0},     // 2 Microsoft MPEG4 V2
+    {6, 7, 8},     // 3 Microsoft MPEG4 V3
+    {1, 0, 0},     // 4 DivX V1
+    {2, 9, 0},     // 5 DivX V2
+    {3, 8, 7},     // 6 DivX V3 Low
+    {3, 8, 6},     // 7 DivX V3 Fast
+    {3, 6, 7},     // 8 Angel Potion V1
+    {2, 5, 0},     // 9 Angel Potion V2
+    {11, 12, 13},  // 10 XviD
+    {12, 10, 13},  // 11 DivX 4
+    {11, 10, 13},  // 12 DivX 5
+    {11, 12, 10},  // 13 3ivx
+    {0, 0, 0},     // 14 unknown
 }};
 
 }  // namespace
@@ -56,11 +56,16 @@ TCodecGroup CodecGroup(TCodecId id) { return id <= kLastCodec ? kGroups[id] : TC
 
 const char* CodecGroupName(TCodecGroup group) {
   switch (group) {
-    case TCodecGroup::V1: return "V1 group";
-    case TCodecGroup::V2: return "V2 group";
-    case TCodecGroup::V3: return "V3 group";
-    case TCodecGroup::XviD: return "XviD group";
-    case TCodecGroup::None: break;
+    case TCodecGroup::V1:
+      return "V1 group";
+    case TCodecGroup::V2:
+      return "V2 group";
+    case TCodecGroup::V3:
+      return "V3 group";
+    case TCodecGroup::XviD:
+      return "XviD group";
+    case TCodecGroup::None:
+      break;
   }
   return "no group";
 }

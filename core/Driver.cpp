@@ -21,10 +21,14 @@ std::int64_t FieldPos(std::int64_t recordPos, std::int64_t recordSize, std::int6
 
 std::uint8_t StatusFromReader(std::int32_t status) {
   switch (status) {
-    case -4: return fsNotAvi;
-    case -3: return fsCannotOpen;
-    case -2: return fsCannotCreateStream;
-    default: return fsNotFound;
+    case -4:
+      return fsNotAvi;
+    case -3:
+      return fsCannotOpen;
+    case -2:
+      return fsCannotCreateStream;
+    default:
+      return fsNotFound;
   }
 }
 
@@ -97,7 +101,8 @@ bool ApplyPlan(TStream64& stream, const TConversionPlan& plan) {
   if (!FieldHolds(stream, plan.Handler.Position, plan.Handler.Old)) return false;
   if (plan.Compression && !FieldHolds(stream, plan.Compression->Position, plan.Compression->Old)) return false;
   const bool handler = WriteField(stream, plan.Handler.Position, plan.Handler.New);
-  const bool compression = handler && (!plan.Compression || WriteField(stream, plan.Compression->Position, plan.Compression->New));
+  const bool compression =
+      handler && (!plan.Compression || WriteField(stream, plan.Compression->Position, plan.Compression->New));
   // Success only once the disk has it: after a failed flush nobody knows
   // which of the new bytes are there, so the old ones go back as after a
   // failed write.
@@ -145,8 +150,8 @@ void Convert(TAppState& s, const std::string& fileName, TCodecId target) {
 std::optional<TConversionPlan> PlanConversion(const TAppState& s, TCodecId target) {
   if (target < kFirstCodec || target > kLastCodec || s.HandlerFieldPos <= 0) return std::nullopt;
   // Back to the original codec means back to the exact pair found.
-  TFourCCPair pair = target == s.OriginalCodec ? TFourCCPair{s.OriginalHandler, s.OriginalCompression}
-                                               : TargetFourCCs(target);
+  TFourCCPair pair =
+      target == s.OriginalCodec ? TFourCCPair{s.OriginalHandler, s.OriginalCompression} : TargetFourCCs(target);
   TConversionPlan plan{{s.HandlerFieldPos, s.ExpectedHandler, pair.Handler}, std::nullopt};
   FourCC compressionAfter = s.ExpectedCompression;
   if (s.CompressionFieldPos > 0) {

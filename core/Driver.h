@@ -10,7 +10,7 @@
 // Outcome of the last ProcessFile call.
 enum TFileStatus : std::uint8_t {
   fsOk = 0,
-  fsNotFound = 1,       // missing or not readable
+  fsNotFound = 1,  // missing or not readable
   fsCannotOpen = 2,
   fsCannotWrite = 3,
   fsNotAvi = 4,

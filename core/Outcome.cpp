@@ -10,13 +10,14 @@ TOutcome Analyse(const std::string& file, bool anyCase, TStream64* stream) {
   TOutcome o;
   o.file = file;
   o.state.AnyCase = anyCase;
-  if (stream) AnalyseStream(o.state, *stream);
-  else ProcessFile(o.state, file, kNoCodec);
+  if (stream)
+    AnalyseStream(o.state, *stream);
+  else
+    ProcessFile(o.state, file, kNoCodec);
   o.analysed = o.state.FileStatus == fsOk;
   if (!o.analysed) o.error = StatusText(o.state.FileStatus);
   return o;
 }
-
 
 TOutcome Plan(TOutcome o, TCodecId target, bool dryRun, const TFourCCPair* original) {
   o.target = target;
@@ -24,7 +25,8 @@ TOutcome Plan(TOutcome o, TCodecId target, bool dryRun, const TFourCCPair* origi
   o.from = s.CurrentCodec;
   if (!o.analysed) return o;
   if (s.CurrentCodec == kUnknownCodec) {
-    o.error = std::string(UnknownCodecText()) + " (handler " + Quoted(s.OriginalHandler) + ", compression " + Quoted(s.OriginalCompression) + ")";
+    o.error = std::string(UnknownCodecText()) + " (handler " + Quoted(s.OriginalHandler) + ", compression " +
+              Quoted(s.OriginalCompression) + ")";
     return o;
   }
   if (s.CurrentCodec == target) {
@@ -64,14 +66,14 @@ void ReadBack(TOutcome& o, const TAppState& check, const char* action) {
   o.state.CurrentCodec = check.CurrentCodec;
   // By position: an undo may write the compression field alone.
   auto holds = [&](const TFieldWrite& w) {
-    return w.Position == check.HandlerFieldPos ? check.OriginalHandler == w.New
-                                               : w.Position == check.CompressionFieldPos && check.OriginalCompression == w.New;
+    return w.Position == check.HandlerFieldPos
+               ? check.OriginalHandler == w.New
+               : w.Position == check.CompressionFieldPos && check.OriginalCompression == w.New;
   };
   if (check.FileStatus != fsOk || !holds(plan.Handler) || (plan.Compression && !holds(*plan.Compression)))
     o.error = "after writing, the file reads as " + Message(check) + " (handler " + Quoted(check.OriginalHandler) +
               ", compression " + Quoted(check.OriginalCompression) + ")";
 }
-
 
 std::string Message(const TAppState& s) {
   return s.FileStatus == fsOk ? CodecLabel(s.CurrentCodec) : StatusText(s.FileStatus);

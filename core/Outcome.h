@@ -24,7 +24,7 @@ struct TOutcome {
   std::string action;  // "converted", "undone", "dry-run", "unchanged"; empty: none
   bool written = false;
   std::optional<TConversionPlan> plan;  // written, or to be written on a dry run
-  std::string element;  // its JSON element, when made ahead on the thread that ran it
+  std::string element;                  // its JSON element, when made ahead on the thread that ran it
 };
 
 // The analysis of a file: the named file opened by the driver, or, when

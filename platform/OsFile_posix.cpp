@@ -1,12 +1,12 @@
 #include "OsFile.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 namespace os {
 
@@ -16,9 +16,15 @@ FileHandle OpenFile(const std::string& name, Access access, unsigned /*share*/, 
                     std::int64_t* size) {
   int flags = O_CLOEXEC;
   switch (access) {
-    case Access::Read: flags |= O_RDONLY; break;
-    case Access::Write: flags |= O_WRONLY; break;
-    case Access::ReadWrite: flags |= O_RDWR; break;
+    case Access::Read:
+      flags |= O_RDONLY;
+      break;
+    case Access::Write:
+      flags |= O_WRONLY;
+      break;
+    case Access::ReadWrite:
+      flags |= O_RDWR;
+      break;
   }
   if (disposition == Disposition::CreateAlways) flags |= O_CREAT | O_TRUNC;
   if (disposition == Disposition::OpenAlways) flags |= O_CREAT;
@@ -59,7 +65,10 @@ std::uint32_t WriteFile(FileHandle h, const void* buffer, std::uint32_t count) {
 
 std::int64_t SeekFile(FileHandle h, std::int64_t offset, std::uint16_t origin) {
   if (h < 0) return -1;
-  int whence = origin == FromBeginning ? SEEK_SET : origin == FromCurrent ? SEEK_CUR : origin == FromEnd ? SEEK_END : -1;
+  int whence = origin == FromBeginning ? SEEK_SET
+               : origin == FromCurrent ? SEEK_CUR
+               : origin == FromEnd     ? SEEK_END
+                                       : -1;
   if (whence < 0) return -1;
   off_t r = ::lseek(h, static_cast<off_t>(offset), whence);
   return r < 0 ? -1 : static_cast<std::int64_t>(r);
@@ -84,7 +93,9 @@ std::int64_t FileSize(FileHandle h) {
   return h >= 0 && ::fstat(h, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
 }
 
-bool SetFileSize(FileHandle h, std::int64_t size) { return h >= 0 && size >= 0 && ::ftruncate(h, static_cast<off_t>(size)) == 0; }
+bool SetFileSize(FileHandle h, std::int64_t size) {
+  return h >= 0 && size >= 0 && ::ftruncate(h, static_cast<off_t>(size)) == 0;
+}
 
 bool FlushFile(FileHandle h) { return h >= 0 && ::fsync(h) == 0; }
 
@@ -132,16 +143,20 @@ namespace {
 EntryKind KindOf(int folder, const dirent& e) {
   struct stat st {};
   switch (e.d_type) {
-    case DT_REG: return EntryKind::File;
-    case DT_DIR: return EntryKind::Folder;
-    case DT_LNK: break;
+    case DT_REG:
+      return EntryKind::File;
+    case DT_DIR:
+      return EntryKind::Folder;
+    case DT_LNK:
+      break;
     case DT_UNKNOWN:
       if (::fstatat(folder, e.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return EntryKind::File;  // gone: reported later
       if (S_ISDIR(st.st_mode)) return EntryKind::Folder;
       if (S_ISREG(st.st_mode)) return EntryKind::File;
       if (!S_ISLNK(st.st_mode)) return EntryKind::Other;
       break;
-    default: return EntryKind::Other;  // devices, pipes and sockets are no AVI files
+    default:
+      return EntryKind::Other;  // devices, pipes and sockets are no AVI files
   }
   if (::fstatat(folder, e.d_name, &st, 0) != 0) return EntryKind::File;  // dangling
   return S_ISREG(st.st_mode) ? EntryKind::File : EntryKind::Other;
@@ -156,7 +171,8 @@ Listing ListFolder(const std::string& name) {
     return r;
   }
   struct stat st {};
-  if (::fstat(::dirfd(d), &st) == 0) r.id = FolderId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  if (::fstat(::dirfd(d), &st) == 0)
+    r.id = FolderId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
   for (;;) {
     errno = 0;
     const dirent* e = ::readdir(d);

@@ -25,26 +25,32 @@ FileHandle FromWin(HANDLE h) {
 }  // namespace
 
 std::wstring WideName(const std::string& utf8) {
-  const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  const int n =
+      ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(std::max(n, 0)), L'\0');
-  if (n > 0) ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+  if (n > 0)
+    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
   return wide;
 }
 
 std::string Utf8Name(const std::wstring& wide) {
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  const int n =
+      ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
   std::string utf8(static_cast<std::size_t>(std::max(n, 0)), '\0');
-  if (n > 0) ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n, nullptr, nullptr);
+  if (n > 0)
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n, nullptr, nullptr);
   return utf8;
 }
 
 FileHandle OpenFile(const std::string& name, Access access, unsigned share, Disposition disposition,
                     std::int64_t* size) {
-  DWORD desired = access == Access::Read ? GENERIC_READ : access == Access::Write ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE;
+  DWORD desired = access == Access::Read    ? GENERIC_READ
+                  : access == Access::Write ? GENERIC_WRITE
+                                            : GENERIC_READ | GENERIC_WRITE;
   DWORD shareMode = ((share & ShareRead) ? FILE_SHARE_READ : 0) | ((share & ShareWrite) ? FILE_SHARE_WRITE : 0);
   DWORD how = disposition == Disposition::CreateAlways ? CREATE_ALWAYS
-              : disposition == Disposition::OpenAlways  ? OPEN_ALWAYS
-                                                        : OPEN_EXISTING;
+              : disposition == Disposition::OpenAlways ? OPEN_ALWAYS
+                                                       : OPEN_EXISTING;
   HANDLE h = ::CreateFileW(WideName(name).c_str(), desired, shareMode, nullptr, how, FILE_ATTRIBUTE_NORMAL, nullptr);
   const FileHandle file = FromWin(h);
   if (size && file >= 0) *size = FileSize(file);
@@ -135,8 +141,9 @@ std::optional<std::int64_t> GetModifiedTime(const std::string& name) {
 }
 
 bool SetModifiedTime(const std::string& name, std::int64_t time) {
-  HANDLE h = ::CreateFileW(WideName(name).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE h = ::CreateFileW(WideName(name).c_str(), FILE_WRITE_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   const auto t = static_cast<std::uint64_t>(time);
   FILETIME written{static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
@@ -171,7 +178,9 @@ Listing ListFolder(const std::string& name) {
     if (entry == "." || entry == "..") continue;
     const DWORD a = found.dwFileAttributes;
     const bool folder = a & FILE_ATTRIBUTE_DIRECTORY;
-    r.entries.push_back({entry, !folder ? EntryKind::File : a & FILE_ATTRIBUTE_REPARSE_POINT ? EntryKind::Other : EntryKind::Folder});
+    r.entries.push_back({entry, !folder                            ? EntryKind::File
+                                : a & FILE_ATTRIBUTE_REPARSE_POINT ? EntryKind::Other
+                                                                   : EntryKind::Folder});
   } while (::FindNextFileW(h, &found));
   const DWORD error = ::GetLastError();
   if (error != ERROR_NO_MORE_FILES) r.error = ErrorText(error);
@@ -189,7 +198,8 @@ std::string LastErrorText() { return ErrorText(::GetLastError()); }
 bool MakeFolders(const std::string& name) {
   if (name.empty() || IsFolder(name)) return !name.empty();
   const std::size_t slash = name.find_last_of("\\/");
-  if (slash != std::string::npos && slash > 0 && name[slash - 1] != ':' && !MakeFolders(name.substr(0, slash))) return false;
+  if (slash != std::string::npos && slash > 0 && name[slash - 1] != ':' && !MakeFolders(name.substr(0, slash)))
+    return false;
   return ::CreateDirectoryW(WideName(name).c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
 }
 

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "core/CodecCatalogue.h"
 #include "avi/QmRIFFStream.h"
+#include "core/CodecCatalogue.h"
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -40,13 +40,15 @@ class TempDir {
  private:
   static inline int made_ = 0;
   std::error_code ec_;
-  std::filesystem::path path_ = std::filesystem::temp_directory_path() /
-                                ("tovacrex-test-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
-                                 "-" + std::to_string(++made_));
+  std::filesystem::path path_ =
+      std::filesystem::temp_directory_path() /
+      ("tovacrex-test-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+       std::to_string(++made_));
 };
 
 inline void WriteBytes(const std::string& name, const Bytes& data) {
-  std::ofstream(Path(name), std::ios::binary).write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  std::ofstream(Path(name), std::ios::binary)
+      .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 inline Bytes ReadBytes(const std::string& name) {
   std::ifstream f(Path(name), std::ios::binary);
@@ -60,8 +62,10 @@ inline std::vector<std::vector<std::string>> ReadmeTable(const std::string& head
   std::vector<std::vector<std::string>> rows;
   bool in = false;
   for (std::string line; std::getline(f, line);) {
-    if (line.rfind(header, 0) == 0) in = true;
-    else if (in && line.rfind("|", 0) != 0) break;
+    if (line.rfind(header, 0) == 0)
+      in = true;
+    else if (in && line.rfind("|", 0) != 0)
+      break;
     else if (in && line.rfind("|---", 0) != 0 && (rows.emplace_back(), true))
       for (std::size_t at = 1, bar; (bar = line.find(" |", at)) != std::string::npos; at = bar + 2)
         rows.back().push_back(line.substr(at + 1, bar - at - 1));
@@ -74,7 +78,9 @@ namespace riff {
 inline void Put32(Bytes& b, std::uint32_t v) { b.resize(b.size() + 4), FourCCToBytes(v, &b[b.size() - 4]); }
 inline void Set32(Bytes& b, std::size_t at, std::uint32_t v) { FourCCToBytes(v, &b.at(at + 3) - 3); }
 // Codes shorter than four characters are padded with blanks.
-inline FourCC FCC(const std::string& code) { return FourCCFromBytes(reinterpret_cast<const std::uint8_t*>((code + "    ").data())); }
+inline FourCC FCC(const std::string& code) {
+  return FourCCFromBytes(reinterpret_cast<const std::uint8_t*>((code + "    ").data()));
+}
 inline std::string Code(FourCC v) { return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
 inline Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
@@ -84,12 +90,24 @@ struct Piece {
   Bytes data;
   std::vector<Piece> children;
   std::optional<std::uint32_t> declared;  // written instead of the true size
-  Piece Sized(std::uint32_t size) const { Piece p = *this; p.declared = size; return p; }
-  Piece Label(std::string name) const { Piece p = *this; p.label = std::move(name); return p; }
+  Piece Sized(std::uint32_t size) const {
+    Piece p = *this;
+    p.declared = size;
+    return p;
+  }
+  Piece Label(std::string name) const {
+    Piece p = *this;
+    p.label = std::move(name);
+    return p;
+  }
 };
 inline Piece Chunk(const std::string& id, Bytes data) { return {id, "", "", std::move(data), {}, {}}; }
-inline Piece Chunk(const std::string& id, std::size_t size, std::uint8_t fill = 0) { return Chunk(id, Bytes(size, fill)); }
-inline Piece List(const std::string& type, std::vector<Piece> c, const std::string& id = "LIST") { return {id, type, "", {}, std::move(c), {}}; }
+inline Piece Chunk(const std::string& id, std::size_t size, std::uint8_t fill = 0) {
+  return Chunk(id, Bytes(size, fill));
+}
+inline Piece List(const std::string& type, std::vector<Piece> c, const std::string& id = "LIST") {
+  return {id, type, "", {}, std::move(c), {}};
+}
 inline Piece Riff(const std::string& form, std::vector<Piece> c) { return List(form, std::move(c), "RIFF"); }
 inline Piece Raw(Bytes bytes) { return {"", "", "", std::move(bytes), {}, {}}; }
 
@@ -130,7 +148,8 @@ inline Bytes StrfData(const std::string& compression, std::size_t size = 40) {
   return Words({40, 64, 48, 0x180001, FCC(compression)}, size);
 }
 inline Piece Strl(const std::string& type, const std::string& handler, const std::string& compression,
-                  const std::string& prefix, std::size_t strhSize = 56, std::size_t strfSize = 40, std::vector<Piece> extra = {}) {
+                  const std::string& prefix, std::size_t strhSize = 56, std::size_t strfSize = 40,
+                  std::vector<Piece> extra = {}) {
   extra.insert(extra.begin(), {Chunk("strh", StrhData(type, handler, strhSize)).Label(prefix + ".strh"),
                                Chunk("strf", StrfData(compression, strfSize)).Label(prefix + ".strf")});
   return List("strl", std::move(extra)).Label(prefix + ".strl");
@@ -201,12 +220,23 @@ inline Bytes Mutate(Bytes b, std::mt19937& rng) {
     std::size_t at = any(b.size() - 4) & ~std::size_t{rng() % 2};
     if (!heads.empty() && rng() % 2) at = std::min(heads[any(heads.size())], b.size() - 4);
     switch (rng() % 6) {
-      case 0: Set32(b, at, kSizes[any(std::size(kSizes))]); break;
-      case 1: Set32(b, at, rng() % 2 ? FCC("LIST") : FCC("strl")); break;
-      case 2: std::swap(b[at], b[any(b.size())]); break;
-      case 3: b.resize(any(b.size())); break;
-      case 4: b[at] = static_cast<std::uint8_t>(rng()); break;
-      default: b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), any(9), static_cast<std::uint8_t>(rng()));
+      case 0:
+        Set32(b, at, kSizes[any(std::size(kSizes))]);
+        break;
+      case 1:
+        Set32(b, at, rng() % 2 ? FCC("LIST") : FCC("strl"));
+        break;
+      case 2:
+        std::swap(b[at], b[any(b.size())]);
+        break;
+      case 3:
+        b.resize(any(b.size()));
+        break;
+      case 4:
+        b[at] = static_cast<std::uint8_t>(rng());
+        break;
+      default:
+        b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), any(9), static_cast<std::uint8_t>(rng()));
     }
   }
   return b;

@@ -61,32 +61,50 @@ TEST(ChunkWalker, Walks) {
        Build({Riff("AVI ", {List("hdrl", {Chunk("avih", 56)}), Chunk("JUNK", 5),
                             List("movi", {Chunk("00dc", 3), Chunk("01wb", 4)}), Chunk("idx1", 32)})}),
        {"RIFF:AVI @12", "LIST:hdrl@24", "avih@32+56", "JUNK@96+5", "LIST:movi@114", "00dc@122+3", "01wb@134+4",
-        "idx1@146+32"}, 2},
+        "idx1@146+32"},
+       2},
       {"container shorter than its type is empty",
        Build({Riff("AVI ", {List("hdrl", {}).Sized(3), Chunk("JUNK", 6)}), Riff("AVIX", {}).Sized(0)}),
        {"RIFF:AVI @12", "LIST:hdrl@24", "JUNK@32+6", "RIFF:AVIX@50"}},
-      {"chunk overrunning its list: scan mode", Build({Riff("AVI ", {List("hdrl", {Chunk("avih", 8).Sized(20)}), Chunk("JUNK", 16)})}),
+      {"chunk overrunning its list: scan mode",
+       Build({Riff("AVI ", {List("hdrl", {Chunk("avih", 8).Sized(20)}), Chunk("JUNK", 16)})}),
        {"RIFF:AVI @12", "LIST:hdrl@24", "avih@32+20*", "JUNK@48+16*"}},
-      {"size 0x7FFFFFFF is taken", Hdrl({Chunk("JUNK", 8).Sized(0x7FFFFFFF), Chunk("strh", 4)}),
+      {"size 0x7FFFFFFF is taken",
+       Hdrl({Chunk("JUNK", 8).Sized(0x7FFFFFFF), Chunk("strh", 4)}),
        {"RIFF:AVI @12", "LIST:hdrl@24", "JUNK@32+2147483647*", "strh@48+4*"}},
-      {"size 0x80000000 is scanned past", Hdrl({Chunk("JUNK", 8).Sized(0x80000000), Chunk("strh", 4)}), {"RIFF:AVI @12", "LIST:hdrl@24", "strh@48+4*"}},
-      {"scan: 10 MiB taken", ScanLimitFile(0xA00000), {"RIFF:AVI @12", "LIST:hdrl@24", "JUNK@34+10485760*", "strh@42+4*", "abcd@50+0*"}},
-      {"scan: one byte more is not", ScanLimitFile(0xA00001), {"RIFF:AVI @12", "LIST:hdrl@24", "strh@42+4*", "abcd@50+0*"}},
-      {"scan: a chunk past the end is not", Hdrl({Raw(Bytes{1, 2}), Chunk("strh", 4), Chunk("JUNK", 8).Sized(9)}),
+      {"size 0x80000000 is scanned past",
+       Hdrl({Chunk("JUNK", 8).Sized(0x80000000), Chunk("strh", 4)}),
+       {"RIFF:AVI @12", "LIST:hdrl@24", "strh@48+4*"}},
+      {"scan: 10 MiB taken",
+       ScanLimitFile(0xA00000),
+       {"RIFF:AVI @12", "LIST:hdrl@24", "JUNK@34+10485760*", "strh@42+4*", "abcd@50+0*"}},
+      {"scan: one byte more is not",
+       ScanLimitFile(0xA00001),
+       {"RIFF:AVI @12", "LIST:hdrl@24", "strh@42+4*", "abcd@50+0*"}},
+      {"scan: a chunk past the end is not",
+       Hdrl({Raw(Bytes{1, 2}), Chunk("strh", 4), Chunk("JUNK", 8).Sized(9)}),
        {"RIFF:AVI @12", "LIST:hdrl@24", "strh@34+4*"}},
-      {"scan: one ending at the end is", Hdrl({Raw(Bytes{1, 2}), Chunk("strh", 4), Chunk("JUNK", 8)}),
+      {"scan: one ending at the end is",
+       Hdrl({Raw(Bytes{1, 2}), Chunk("strh", 4), Chunk("JUNK", 8)}),
        {"RIFF:AVI @12", "LIST:hdrl@24", "strh@34+4*", "JUNK@46+8*"}},
       {"scan: slides by two over letters, retries two on past a bad size",
-       Hdrl({Raw(Text(std::string("\1\2abJUNK\4\0\0\0wxyz", 16)))}), {"RIFF:AVI @12", "LIST:hdrl@24", "JUNK@36+4*"}},
+       Hdrl({Raw(Text(std::string("\1\2abJUNK\4\0\0\0wxyz", 16)))}),
+       {"RIFF:AVI @12", "LIST:hdrl@24", "JUNK@36+4*"}},
       {"scan: stream index head skipped",
        Build({Riff("AVI ", {List("movi", {Chunk("ix00", Entries({{"00dc", 2}, {"00dc", 2}, {"00dc", 2}}, 64))})})}),
-       {"RIFF:AVI @12", "LIST:movi@24", "ix00@32+64*", "00dc@72+2*"}, 1, 2},
+       {"RIFF:AVI @12", "LIST:movi@24", "ix00@32+64*", "00dc@72+2*"},
+       1,
+       2},
       {"scan: legacy index entries of known streams",
        Build({Riff("AVI ", {Chunk("idx1", Entries({{"01dc", 0x10}, {"00dc", 0x12}}, 32)), Chunk("JUNK", 16)})}),
-       {"RIFF:AVI @12", "idx1@20+32*", "00dc@44+18*", "JUNK@60+16*"}, 1, 1},
+       {"RIFF:AVI @12", "idx1@20+32*", "00dc@44+18*", "JUNK@60+16*"},
+       1,
+       1},
       {"scan: into a rec list, out of ended lists",
        Build({Riff("AVI ", {List("movi", {List("rec ", {Chunk("00dc", 4), Chunk("00dc", 6)})}), Chunk("JUNK", 4)})}),
-       {"RIFF:AVI @12", "LIST:movi@24", "LIST:rec @36*", "00dc@44+4*", "00dc@56+6*", "JUNK@70+4*"}, 1, 2},
+       {"RIFF:AVI @12", "LIST:movi@24", "LIST:rec @36*", "00dc@44+4*", "00dc@56+6*", "JUNK@70+4*"},
+       1,
+       2},
   };
   for (const WalkCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -102,8 +120,9 @@ Found Analyse(const Bytes& bytes, std::int64_t readAhead = TQMRIFFStream::kReadA
   r.ChunkStream->ReadAhead = readAhead;
   if (r.Scan(0) != 0) return {-1, -1, "", r.Status, 0, 0};
   EXPECT_EQ(s.writes, 0);
-  return {r.VideoStreamHeaderPos, r.VideoFormatPos, Code(r.VideoHandler()) + "/" + Code(r.VideoCompression()),
-          r.Integrity, r.DamagedCount, r.AudioStreamCount};
+  return {
+      r.VideoStreamHeaderPos, r.VideoFormatPos,  Code(r.VideoHandler()) + "/" + Code(r.VideoCompression()), r.Integrity,
+      r.DamagedCount,         r.AudioStreamCount};
 }
 Bytes Cut(Bytes b, std::int64_t size) { return b.resize(static_cast<std::size_t>(size)), b; }
 std::string Z4(4, '\0');
@@ -112,17 +131,19 @@ TEST(AviReader, FindsTheVideoStream) {
   const Image plain = MakeAvi({.audio = true, .audioFirst = true, .extraStrl = {Chunk("strn", Text("video"))}});
   const Image two = Hdrl({Chunk("avih", 56), Strl("vids", "div3", "DIV3", "a"), Strl("vids", "xvid", "XVID", "b")});
   const std::string code("\1\2\3\4");  // no letters: only the gap makes the scan look
-  const Image gap = Build({Riff("AVI ", {List("hdrl", {Chunk("avih", 56), Raw(Bytes{1, 2, 3, 4, 5, 6}), Chunk("JUNK", 8),
-                                                       Strl("vids", code, code, "v")}),
+  const Image gap = Build({Riff("AVI ", {List("hdrl", {Chunk("avih", 56), Raw(Bytes{1, 2, 3, 4, 5, 6}),
+                                                       Chunk("JUNK", 8), Strl("vids", code, code, "v")}),
                                          List("movi", {Chunk("00dc", 10)})})});
-  Image noFormat = two, longForm = plain, tinyHdrl = MakeAvi("div3", "DIV3"), hugeStrl = tinyHdrl, tinyForm = tinyHdrl, shortStrl = tinyHdrl,
-        emptyForm = tinyHdrl;
-  Set32(noFormat.bytes, static_cast<std::size_t>(two.HeaderPos("b.strf")), FCC("strd"));  // the later stream's format is gone
+  Image noFormat = two, longForm = plain, tinyHdrl = MakeAvi("div3", "DIV3"), hugeStrl = tinyHdrl, tinyForm = tinyHdrl,
+        shortStrl = tinyHdrl, emptyForm = tinyHdrl;
+  Set32(noFormat.bytes, static_cast<std::size_t>(two.HeaderPos("b.strf")),
+        FCC("strd"));  // the later stream's format is gone
   Set32(longForm.bytes, 4, 0x7FFFFFF0);
   Set32(tinyHdrl.bytes, 16, 5);
   Set32(tinyForm.bytes, 4, 5), Set32(tinyForm.bytes, 16, 5);
   Set32(emptyForm.bytes, 4, 4);
-  const Image late = Build({Riff("AVI ", {List("hdrl", {Strl("vids", "div3", "DIV3", "v")}), Chunk("JUNK", 8), Strl("vids", "cvid", "cvid", "w")})});
+  const Image late = Build({Riff("AVI ", {List("hdrl", {Strl("vids", "div3", "DIV3", "v")}), Chunk("JUNK", 8),
+                                          Strl("vids", "cvid", "cvid", "w")})});
   Set32(hugeStrl.bytes, static_cast<std::size_t>(hugeStrl.HeaderPos("v.strl") + 4), 0x7FFFFFFF);
   Set32(shortStrl.bytes, static_cast<std::size_t>(shortStrl.HeaderPos("v.strl") + 4), 40);
   auto v = [&](const Image& i) { return std::pair(i.DataPos("v.strh"), i.DataPos("v.strf")); };
@@ -130,20 +151,36 @@ TEST(AviReader, FindsTheVideoStream) {
       {"audio first, extra chunks", plain.bytes, {v(plain).first, v(plain).second, "DX50/DX50", 0, 0, 1}},
       {"the last video stream wins", two.bytes, {two.DataPos("b.strh"), two.DataPos("b.strf"), "xvid/XVID", 0, 0, 0}},
       {"its format or none, never another stream's", noFormat.bytes, {two.DataPos("b.strh"), 0, "xvid/" + Z4, 0, 0, 0}},
-      {"cut inside the format", Cut(plain.bytes, v(plain).second + 20), {v(plain).first, v(plain).second, "DX50/DX50", -2, 1, 1}},
+      {"cut inside the format",
+       Cut(plain.bytes, v(plain).second + 20),
+       {v(plain).first, v(plain).second, "DX50/DX50", -2, 1, 1}},
       {"cut inside a header", Cut(plain.bytes, plain.HeaderPos("v.strh") + 5), {0, 0, Z4 + "/" + Z4, -2, 0, 1}},
-      {"header list of 5 bytes: its stream lists are read behind it", tinyHdrl.bytes, {v(tinyHdrl).first, v(tinyHdrl).second, "div3/DIV3", -1, 3, 0}},
-      {"form and header list of 5 bytes: their stream lists are read at the top level", tinyForm.bytes, {v(tinyForm).first, v(tinyForm).second, "div3/DIV3", -1, 3, 0}},
-      {"empty form: its header list is read at the top level", emptyForm.bytes, {v(emptyForm).first, v(emptyForm).second, "div3/DIV3", 0, 0, 0}},
-      {"a stream list behind the header list does not replace its video stream", late.bytes, {v(late).first, v(late).second, "div3/DIV3", 0, 0, 0}},
-      {"stream list of 40 bytes: the format behind it is its own", shortStrl.bytes, {v(shortStrl).first, v(shortStrl).second, "div3/DIV3", -1, 3, 0}},
-      {"a stream list of 0x7FFFFFFF bytes is walked by sizes", hugeStrl.bytes, {v(hugeStrl).first, v(hugeStrl).second, "div3/DIV3", 0, 0, 0}},
+      {"header list of 5 bytes: its stream lists are read behind it",
+       tinyHdrl.bytes,
+       {v(tinyHdrl).first, v(tinyHdrl).second, "div3/DIV3", -1, 3, 0}},
+      {"form and header list of 5 bytes: their stream lists are read at the top level",
+       tinyForm.bytes,
+       {v(tinyForm).first, v(tinyForm).second, "div3/DIV3", -1, 3, 0}},
+      {"empty form: its header list is read at the top level",
+       emptyForm.bytes,
+       {v(emptyForm).first, v(emptyForm).second, "div3/DIV3", 0, 0, 0}},
+      {"a stream list behind the header list does not replace its video stream",
+       late.bytes,
+       {v(late).first, v(late).second, "div3/DIV3", 0, 0, 0}},
+      {"stream list of 40 bytes: the format behind it is its own",
+       shortStrl.bytes,
+       {v(shortStrl).first, v(shortStrl).second, "div3/DIV3", -1, 3, 0}},
+      {"a stream list of 0x7FFFFFFF bytes is walked by sizes",
+       hugeStrl.bytes,
+       {v(hugeStrl).first, v(hugeStrl).second, "div3/DIV3", 0, 0, 0}},
       {"form longer than the file", longForm.bytes, {v(plain).first, v(plain).second, "DX50/DX50", -2, 0, 1}},
       {"a gap: the chunk before it is damaged", gap.bytes, {v(gap).first, v(gap).second, code + "/" + code, -1, 1, 0}},
       {"legacy index instead of movi",
        Build({Riff("AVI ", {List("hdrl", {Strl("vids", "xvid", "XVID", "v")}), Chunk("idx1", 32)})}).bytes,
        {44, 108, "xvid/XVID", 0, 0, 0}},
-      {"no AVI form", Build({Riff("WAVE", {List("hdrl", {Strl("vids", "xvid", "XVID", "v")})})}).bytes, {0, 0, Z4 + "/" + Z4, 0, 0, 0}},
+      {"no AVI form",
+       Build({Riff("WAVE", {List("hdrl", {Strl("vids", "xvid", "XVID", "v")})})}).bytes,
+       {0, 0, Z4 + "/" + Z4, 0, 0, 0}},
       {"not RIFF", Text("RIFX and more bytes"), {-1, -1, "", -4, 0, 0}},
       {"11 bytes", Text("RIFF\4\0\0\0AVI"), {-1, -1, "", -4, 0, 0}},
   };
@@ -192,11 +229,17 @@ void CompareWalks(const Bytes& bytes, std::uint32_t seed) {
 // recognised codec with a handler field that counts.
 bool PlainWalkFinds(const Bytes& data) {
   using namespace riffid;
-  struct Node { FourCC id, form; std::int64_t pos, size; int parent; };
+  struct Node {
+    FourCC id, form;
+    std::int64_t pos, size;
+    int parent;
+  };
   std::vector<Node> tree;
   MemoryStream file(data);
   TQMRIFFStream cs(&file);
-  auto add = [&](int parent) { return tree.push_back({cs.ChunkId, cs.FormType, cs.DataPos, cs.ChunkSize, parent}), int(tree.size()) - 1; };
+  auto add = [&](int parent) {
+    return tree.push_back({cs.ChunkId, cs.FormType, cs.DataPos, cs.ChunkSize, parent}), int(tree.size()) - 1;
+  };
   // A file that does not start with "RIFF" is no AVI file, whatever the walk finds.
   if (data.size() < 12 || FCC("RIFF") != FourCCFromBytes(data.data()) || !cs.Descend()) return false;
   // The parents pushed, the current one last; -1 is the top level.
@@ -227,7 +270,8 @@ bool PlainWalkFinds(const Bytes& data) {
     std::uint8_t b[4] = {};
     for (std::int64_t i = 0; i < 4; ++i)
       if (offset + i < n.size && n.pos + offset + i < std::int64_t(data.size())) b[i] = data[n.pos + offset + i];
-    return std::pair(n.size < offset + 4 || n.pos + offset + 4 > std::int64_t(data.size()) ? 0 : n.pos + offset, FourCCFromBytes(b));
+    return std::pair(n.size < offset + 4 || n.pos + offset + 4 > std::int64_t(data.size()) ? 0 : n.pos + offset,
+                     FourCCFromBytes(b));
   };
   std::pair<std::int64_t, FourCC> handler{0, 0}, compression{0, 0};
   const int hdrl = child(child(-1, "RIFF", "AVI "), "LIST", "hdrl");
@@ -294,25 +338,36 @@ TEST(MediaTools, FilesAnalysedAndConverted) {
     for (int c; p && (c = std::fgetc(p)) != EOF && c != '\n';) out += static_cast<char>(c);
     return p && pclose(p), out;
   };
-  if (std::system("(command -v ffmpeg && command -v ffprobe && command -v mencoder && command -v gst-launch-1.0) >/dev/null") != 0) {
-    if (const char* skip = std::getenv("TOVACREX_SKIP_FFMPEG"); skip && std::string(skip) == "1") GTEST_SKIP() << "SKIPPED: no media tools";
+  if (std::system(
+          "(command -v ffmpeg && command -v ffprobe && command -v mencoder && command -v gst-launch-1.0) >/dev/null") !=
+      0) {
+    if (const char* skip = std::getenv("TOVACREX_SKIP_FFMPEG"); skip && std::string(skip) == "1")
+      GTEST_SKIP() << "SKIPPED: no media tools";
     FAIL() << "ffmpeg, mencoder and gst-launch-1.0 are needed (TOVACREX_SKIP_FFMPEG=1 skips this test)";
   }
   TempDir dir;
-  const std::string file = dir.File("f.avi"), in = dir.File("in.avi"), probe = "ffprobe -v error -show_entries stream=codec_tag_string -of csv=p=0 -select_streams v:0 " + file;
-  const std::string ffmpeg = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=64x48:rate=5:duration=1 ", U = std::to_string(kUnknownCodec);
-  const std::string video = "videotestsrc num-buffers=5 ! video/x-raw,width=64,height=48 ! avenc_msmpeg4 ! ", gst = "gst-launch-1.0 -q ";
+  const std::string file = dir.File("f.avi"), in = dir.File("in.avi"),
+                    probe = "ffprobe -v error -show_entries stream=codec_tag_string -of csv=p=0 -select_streams v:0 " +
+                            file;
+  const std::string ffmpeg = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=64x48:rate=5:duration=1 ",
+                    U = std::to_string(kUnknownCodec);
+  const std::string video = "videotestsrc num-buffers=5 ! video/x-raw,width=64,height=48 ! avenc_msmpeg4 ! ",
+                    gst = "gst-launch-1.0 -q ";
   output(ffmpeg + "-c:v msmpeg4 -vtag div3 " + in);
   // The command that makes the file, the codec found, and found with any letter case.
   const std::tuple<std::string, TCodecId, TCodecId> cases[] = {
-      {ffmpeg + "-c:v mpeg4 -vtag DX50", 12, 12}, {ffmpeg + "-c:v mpeg4 -vtag xvid", 10, 10},
-      {ffmpeg + "-c:v msmpeg4 -vtag div3", 6, 6}, {ffmpeg + "-c:v msmpeg4v2 -vtag mp42", 2, 2},
+      {ffmpeg + "-c:v mpeg4 -vtag DX50", 12, 12},
+      {ffmpeg + "-c:v mpeg4 -vtag xvid", 10, 10},
+      {ffmpeg + "-c:v msmpeg4 -vtag div3", 6, 6},
+      {ffmpeg + "-c:v msmpeg4v2 -vtag mp42", 2, 2},
       {ffmpeg + "-f lavfi -i sine=duration=1 -c:v mpeg4 -vtag XVID -c:a pcm_s16le", 10, 10},
       {ffmpeg + "-f lavfi -i sine=duration=1 -map 1:a -map 0:v -c:v msmpeg4 -vtag div3 -c:a pcm_s16le", 6, 6},
       {"mencoder -really-quiet " + in + " -ovc copy -ffourcc DIV3 -o", kUnknownCodec, 6},
       {"mencoder -really-quiet " + in + " -ovc lavc -lavcopts vcodec=msmpeg4v2 -o", kUnknownCodec, 2},
       {gst + video + "avimux ! filesink location=", kUnknownCodec, 3},
-      {gst + "audiotestsrc num-buffers=5 ! audioconvert ! avimux name=m ! filesink location=" + file + " " + video + "m.", kUnknownCodec, 3}};
+      {gst + "audiotestsrc num-buffers=5 ! audioconvert ! avimux name=m ! filesink location=" + file + " " + video +
+           "m.",
+       kUnknownCodec, 3}};
   for (auto [make, exact, anyCase] : cases) {
     SCOPED_TRACE(make);
     std::filesystem::remove(file);
@@ -321,8 +376,10 @@ TEST(MediaTools, FilesAnalysedAndConverted) {
     TAppState s, folded;
     folded.AnyCase = true;
     ProcessFile(s, file, kNoCodec), ProcessFile(folded, file, kNoCodec);
-    ASSERT_EQ((std::tuple{s.FileStatus, s.CurrentCodec, folded.CurrentCodec}), (std::tuple<std::uint8_t, TCodecId, TCodecId>(fsOk, exact, anyCase)));
-    EXPECT_EQ(std::pair(Code(FourCCFromBytes(&original[s.CompressionFieldPos])), FourCCFromBytes(&original[s.HandlerFieldPos - 4])),
+    ASSERT_EQ((std::tuple{s.FileStatus, s.CurrentCodec, folded.CurrentCodec}),
+              (std::tuple<std::uint8_t, TCodecId, TCodecId>(fsOk, exact, anyCase)));
+    EXPECT_EQ(std::pair(Code(FourCCFromBytes(&original[s.CompressionFieldPos])),
+                        FourCCFromBytes(&original[s.HandlerFieldPos - 4])),
               std::pair(output(probe), FCC("vids")));
     EXPECT_EQ(fuzzcheck::CheckDriver(file, original, true), "");
     ProcessFile(folded, file, OfferedTargets(anyCase)[0]);

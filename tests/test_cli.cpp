@@ -6,8 +6,8 @@
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <set>
 #include <sstream>
 
@@ -21,7 +21,10 @@ using nlohmann::json;
 
 const std::string kProgram = "tovacrex-cli";
 
-struct Output { int status; std::string out, err; };
+struct Output {
+  int status;
+  std::string out, err;
+};
 
 // The runs' history goes to a folder of the test's own, not the user's.
 #ifndef _WIN32
@@ -52,8 +55,8 @@ TEST(cli, StatusTextsFromTheResources) {
   const std::regex entry(R"re(\s*100(\d\d), "(.*)"\s*)re");
   for (std::string line; std::getline(rc, line);)
     if (std::smatch m; std::regex_match(line, m, entry)) english[std::stoi(m[1])] = m[2];
-  const std::pair<int, int> stringOf[] = {{fsNotFound, 2},  {fsCannotOpen, 3},         {fsCannotWrite, 4},
-                                          {fsNotAvi, 5},    {fsCannotCreateStream, 15}, {fsScanFailed, 16}};
+  const std::pair<int, int> stringOf[] = {{fsNotFound, 2}, {fsCannotOpen, 3},          {fsCannotWrite, 4},
+                                          {fsNotAvi, 5},   {fsCannotCreateStream, 15}, {fsScanFailed, 16}};
   for (auto [status, id] : stringOf) EXPECT_EQ(core::StatusText(status), english.at(id)) << status;
   EXPECT_EQ(core::CodecLabel(kUnknownCodec), english.at(6));
 }
@@ -65,44 +68,109 @@ TEST(cli, JsonMembersForEachKindOfFile) {
   const riff::Image upper = riff::MakeAvi("MP43", "MP43");
   const riff::Image noCompression = riff::MakeAvi({.handler = "xvid", .compression = "XVID", .strfSize = 18});
   const std::int64_t h = div3.DataPos("v.strh") + 4, c = div3.DataPos("v.strf") + 16;  // the same in every image
-  const json v3Low = {{"status", 0}, {"message", "DivX V3 Low"}, {"codec_id", 6}, {"codec", "DivX V3 Low"},
-                      {"handler", "div3"}, {"compression", "DIV3"}, {"handler_offset", h}, {"compression_offset", c},
-                      {"targets", {"Microsoft MPEG4 V3", "Angel Potion V1", "DivX V3 Fast"}}, {"error", nullptr}};
-  const json unknown = With(v3Low, {{"message", "Unknown codec"}, {"codec_id", 14}, {"codec", nullptr},
-                                    {"handler", "x\\x00\\x00\\x00"}, {"compression", "\\x5Cab\\x7F"}, {"targets", json::array()}});
-  const json absent = {{"status", 1}, {"message", "File no found"}, {"codec_id", 0}, {"codec", nullptr}, {"handler", nullptr},
-                       {"compression", nullptr}, {"handler_offset", nullptr}, {"compression_offset", nullptr},
-                       {"targets", json::array()}, {"error", "File no found"}};
-  const json noAvi = With(absent, {{"status", 4}, {"message", "File isn't AVI-file"}, {"error", "File isn't AVI-file"}});
+  const json v3Low = {{"status", 0},
+                      {"message", "DivX V3 Low"},
+                      {"codec_id", 6},
+                      {"codec", "DivX V3 Low"},
+                      {"handler", "div3"},
+                      {"compression", "DIV3"},
+                      {"handler_offset", h},
+                      {"compression_offset", c},
+                      {"targets", {"Microsoft MPEG4 V3", "Angel Potion V1", "DivX V3 Fast"}},
+                      {"error", nullptr}};
+  const json unknown = With(v3Low, {{"message", "Unknown codec"},
+                                    {"codec_id", 14},
+                                    {"codec", nullptr},
+                                    {"handler", "x\\x00\\x00\\x00"},
+                                    {"compression", "\\x5Cab\\x7F"},
+                                    {"targets", json::array()}});
+  const json absent = {{"status", 1},
+                       {"message", "File no found"},
+                       {"codec_id", 0},
+                       {"codec", nullptr},
+                       {"handler", nullptr},
+                       {"compression", nullptr},
+                       {"handler_offset", nullptr},
+                       {"compression_offset", nullptr},
+                       {"targets", json::array()},
+                       {"error", "File no found"}};
+  const json noAvi =
+      With(absent, {{"status", 4}, {"message", "File isn't AVI-file"}, {"error", "File isn't AVI-file"}});
   auto unwritten = [](const char* target, json error) {
     return json{{"target", target}, {"written", false}, {"writes", json::array()}, {"error", error}};
   };
-  auto writes = [&](const char* handler, const char* compression, const char* oldH = "div3", const char* oldC = "DIV3") {
-    return json::array({{{"offset", h}, {"old", oldH}, {"new", handler}}, {{"offset", c}, {"old", oldC}, {"new", compression}}});
+  auto writes = [&](const char* handler, const char* compression, const char* oldH = "div3",
+                    const char* oldC = "DIV3") {
+    return json::array(
+        {{{"offset", h}, {"old", oldH}, {"new", handler}}, {{"offset", c}, {"old", oldC}, {"new", compression}}});
   };
   const std::string badName = "m\xFF.avi";
-  struct Case { std::string name; const riff::Image* file; std::vector<std::string> args; int exit; json expect; } cases[] = {
+  struct Case {
+    std::string name;
+    const riff::Image* file;
+    std::vector<std::string> args;
+    int exit;
+    json expect;
+  } cases[] = {
       {"v3.avi", &div3, {"info"}, 0, v3Low},
-      {"v3.avi", &div3, {"convert", "--to", "divx v3 fast"}, 0,
-       With(v3Low, {{"message", "DivX V3 Fast"}, {"codec_id", 7}, {"codec", "DivX V3 Fast"},
-                    {"targets", {"Microsoft MPEG4 V3", "Angel Potion V1", "DivX V3 Low"}}, {"target", "DivX V3 Fast"},
-                    {"written", true}, {"writes", writes("div4", "DIV3")}})},
-      {"v3.avi", &div3, {"convert", "--dry-run", "--to", "3"}, 0,
+      {"v3.avi",
+       &div3,
+       {"convert", "--to", "divx v3 fast"},
+       0,
+       With(v3Low, {{"message", "DivX V3 Fast"},
+                    {"codec_id", 7},
+                    {"codec", "DivX V3 Fast"},
+                    {"targets", {"Microsoft MPEG4 V3", "Angel Potion V1", "DivX V3 Low"}},
+                    {"target", "DivX V3 Fast"},
+                    {"written", true},
+                    {"writes", writes("div4", "DIV3")}})},
+      {"v3.avi",
+       &div3,
+       {"convert", "--dry-run", "--to", "3"},
+       0,
        With(v3Low, {{"target", "Microsoft MPEG4 V3"}, {"written", false}, {"writes", writes("mp43", "MP43")}})},
-      {"v3.avi", &div3, {"convert", "--to", "DivX 5"}, 1,
-       With(v3Low, unwritten("DivX 5", "DivX 5 is not offered for DivX V3 Low (V3 group; offered: Microsoft MPEG4 V3, "
-                                       "Angel Potion V1, DivX V3 Fast)"))},
+      {"v3.avi",
+       &div3,
+       {"convert", "--to", "DivX 5"},
+       1,
+       With(v3Low, unwritten("DivX 5",
+                             "DivX 5 is not offered for DivX V3 Low (V3 group; offered: Microsoft MPEG4 V3, "
+                             "Angel Potion V1, DivX V3 Fast)"))},
       {"odd.avi", &odd, {"info"}, 0, unknown},
-      {"upper.avi", &upper, {"info"}, 0, With(unknown, {{"handler", "MP43"}, {"compression", "MP43"}, {"any_case", "(missing)"}})},
-      {"upper.avi", &upper, {"convert", "--any-case", "--to", "6"}, 0,
-       With(v3Low, {{"handler", "MP43"}, {"compression", "MP43"}, {"target", "DivX V3 Low"}, {"any_case", true}, {"written", true},
+      {"upper.avi",
+       &upper,
+       {"info"},
+       0,
+       With(unknown, {{"handler", "MP43"}, {"compression", "MP43"}, {"any_case", "(missing)"}})},
+      {"upper.avi",
+       &upper,
+       {"convert", "--any-case", "--to", "6"},
+       0,
+       With(v3Low, {{"handler", "MP43"},
+                    {"compression", "MP43"},
+                    {"target", "DivX V3 Low"},
+                    {"any_case", true},
+                    {"written", true},
                     {"writes", writes("div3", "DIV3", "MP43", "MP43")}})},
-      {"odd.avi", &odd, {"convert", "--to", "3"}, 1,
-       With(unknown, unwritten("Microsoft MPEG4 V3", "Unknown codec (handler \"x\\x00\\x00\\x00\", compression \"\\x5Cab\\x7F\")"))},
-      {"xvid.avi", &noCompression, {"convert", "--to", "DivX 4"}, 1,
+      {"odd.avi",
+       &odd,
+       {"convert", "--to", "3"},
+       1,
+       With(unknown, unwritten("Microsoft MPEG4 V3",
+                               "Unknown codec (handler \"x\\x00\\x00\\x00\", compression \"\\x5Cab\\x7F\")"))},
+      {"xvid.avi",
+       &noCompression,
+       {"convert", "--to", "DivX 4"},
+       1,
        With(unwritten("DivX 4", "Can't write to file: the file's codec fields cannot be rewritten safely"),
-            {{"status", 3}, {"message", "Can't write to file"}, {"codec_id", 10}, {"codec", "XviD"}, {"handler", "xvid"},
-             {"compression", "XV\\x00\\x00"}, {"handler_offset", h}, {"compression_offset", nullptr},
+            {{"status", 3},
+             {"message", "Can't write to file"},
+             {"codec_id", 10},
+             {"codec", "XviD"},
+             {"handler", "xvid"},
+             {"compression", "XV\\x00\\x00"},
+             {"handler_offset", h},
+             {"compression_offset", nullptr},
              {"targets", {"DivX 4", "DivX 5", "3ivx"}}})},
       {"gone.avi", nullptr, {"info"}, 1, absent},
       {badName, nullptr, {"info"}, 1, absent},
@@ -135,14 +203,19 @@ TEST(cli, JsonMembersForEachKindOfFile) {
   }
   // Undone with --any-case, an upper-case handler names its codec.
   WriteBytes(dir.File("upper.avi"), upper.bytes);
-  std::ofstream(dir.File("up.json")) << Call({"convert", "--any-case", "--json", "--to", "6", dir.File("upper.avi")}).out;
+  std::ofstream(dir.File("up.json"))
+      << Call({"convert", "--any-case", "--json", "--to", "6", dir.File("upper.avi")}).out;
   EXPECT_EQ(Parsed(Call({"undo", "--any-case", "--json", dir.File("up.json")})).at(0)["target"], "Microsoft MPEG4 V3");
   // Several files make one array, in order; the human line spells FourCCs as the JSON does.
   const std::string a = dir.File("odd.avi"), b = dir.File("gone.avi");
   Output r = Call({"info", "--json", a, b});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(Parsed(r)[1]["file"], b);
-  auto hex = [](std::int64_t v) { std::ostringstream s; s << std::hex << v; return s.str(); };
+  auto hex = [](std::int64_t v) {
+    std::ostringstream s;
+    s << std::hex << v;
+    return s.str();
+  };
   EXPECT_EQ(Call({"info", a}).out, a + ": Unknown codec (handler \"x\\x00\\x00\\x00\" at 0x" + hex(h) +
                                        ", compression \"\\x5Cab\\x7F\" at 0x" + hex(c) + ")\n");
 #ifdef _WIN32
@@ -162,13 +235,24 @@ TEST(cli, CollectionsAndUndo) {
   namespace fs = std::filesystem;
   TempDir dir;
   const fs::path m = dir.File("m");
-  const riff::Image xvid = riff::MakeAvi("XVID", "DX50"), div3 = riff::MakeAvi("div3", "DIV3"), cvid = riff::MakeAvi("cvid", "cvid");
-  const std::string clip = dir.File("clip.divx"), d = (m / "sub" / "d.avi").string(), rec = dir.File("rec.json"), bad = dir.File("bad.json");
-  struct File { fs::path name; const riff::Image* image; bool restored; } files[] = {  // in the walk's order
-      {m / "B.AVI", &xvid, true}, {m / "a.avi", &xvid, true}, {m / "c.Avi", &cvid, false}, {m / "locked" / "e.avi", &xvid, true},
-      {m / "sub.avi", &xvid, true}, {d, &xvid, false}, {m / "notes.txt", &xvid, false}, {clip, &div3, false}};
-  const auto t0 = std::chrono::floor<std::chrono::seconds>(fs::file_time_type::clock::now()) - std::chrono::hours(24 * 365 * 20);
-  for (const File& f : files) fs::create_directories(f.name.parent_path()), WriteBytes(f.name.string(), f.image->bytes), fs::last_write_time(f.name, t0);
+  const riff::Image xvid = riff::MakeAvi("XVID", "DX50"), div3 = riff::MakeAvi("div3", "DIV3"),
+                    cvid = riff::MakeAvi("cvid", "cvid");
+  const std::string clip = dir.File("clip.divx"), d = (m / "sub" / "d.avi").string(), rec = dir.File("rec.json"),
+                    bad = dir.File("bad.json");
+  struct File {
+    fs::path name;
+    const riff::Image* image;
+    bool restored;
+  } files[] = {// in the walk's order
+               {m / "B.AVI", &xvid, true},      {m / "a.avi", &xvid, true},
+               {m / "c.Avi", &cvid, false},     {m / "locked" / "e.avi", &xvid, true},
+               {m / "sub.avi", &xvid, true},    {d, &xvid, false},
+               {m / "notes.txt", &xvid, false}, {clip, &div3, false}};
+  const auto t0 =
+      std::chrono::floor<std::chrono::seconds>(fs::file_time_type::clock::now()) - std::chrono::hours(24 * 365 * 20);
+  for (const File& f : files)
+    fs::create_directories(f.name.parent_path()), WriteBytes(f.name.string(), f.image->bytes),
+        fs::last_write_time(f.name, t0);
   std::error_code ec;
   fs::create_directory_symlink("..", m / "sub" / "loop", ec);  // never followed
   fs::permissions(m / "locked", fs::perms::none);
@@ -176,19 +260,39 @@ TEST(cli, CollectionsAndUndo) {
   const bool readable = std::ifstream((m / "locked" / "e.avi").string()).good();  // as root: cli_unreadable_folder
   if (readable && std::getenv("TOVACREX_REQUIRE_UNREADABLE")) ADD_FAILURE() << "permissions do not stop this user";
   if (readable) std::puts("SKIPPED the unreadable folder: permissions do not stop this user");
-  if (!readable) failed.push_back(kProgram + ": " + (m / "locked").string() + ": cannot read the folder: " + std::strerror(EACCES));
-  auto inWalk = [&](const File& f) { return f.name.extension() != ".txt" && (failed.empty() || f.name.parent_path().filename() != "locked"); };
-  for (const File& f : files) if (inWalk(f)) walked.push_back(f.name.string());
-  auto names = [](const json& list) { std::vector<std::string> n; for (const json& o : list) n.push_back(o["file"]); return n; };
-  auto errLines = [](const Output& r) { std::vector<std::string> l; std::istringstream in(r.err); for (std::string s; std::getline(in, s);) l.push_back(s); return l; };
-  auto last = [&](const Output& r) { const auto l = errLines(r); return l.empty() ? "(none)" : l.back(); };
-  auto summary = [&](std::size_t k, const std::string& rest) { return std::to_string(walked.size()) + " files: " + std::to_string(walked.size() - k) + rest; };
+  if (!readable)
+    failed.push_back(kProgram + ": " + (m / "locked").string() + ": cannot read the folder: " + std::strerror(EACCES));
+  auto inWalk = [&](const File& f) {
+    return f.name.extension() != ".txt" && (failed.empty() || f.name.parent_path().filename() != "locked");
+  };
+  for (const File& f : files)
+    if (inWalk(f)) walked.push_back(f.name.string());
+  auto names = [](const json& list) {
+    std::vector<std::string> n;
+    for (const json& o : list) n.push_back(o["file"]);
+    return n;
+  };
+  auto errLines = [](const Output& r) {
+    std::vector<std::string> l;
+    std::istringstream in(r.err);
+    for (std::string s; std::getline(in, s);) l.push_back(s);
+    return l;
+  };
+  auto last = [&](const Output& r) {
+    const auto l = errLines(r);
+    return l.empty() ? "(none)" : l.back();
+  };
+  auto summary = [&](std::size_t k, const std::string& rest) {
+    return std::to_string(walked.size()) + " files: " + std::to_string(walked.size() - k) + rest;
+  };
   Output r = Call({"info", "-r", "--json", m.string(), clip});
   EXPECT_EQ(std::pair(r.status, names(Parsed(r))), std::pair(failed.empty() ? 0 : 1, walked));
   EXPECT_EQ(errLines(r), failed);
   EXPECT_EQ(last(Call({"info", "-r", m.string(), clip})), summary(1, " recognised, 1 unknown codec"));
   r = Call({"info", m.string()});
-  EXPECT_EQ(std::tuple(r.status, r.out, r.err), std::tuple(1, std::string(), kProgram + ": " + m.string() + ": is a folder; -r takes the AVI files below it\n"));
+  EXPECT_EQ(
+      std::tuple(r.status, r.out, r.err),
+      std::tuple(1, std::string(), kProgram + ": " + m.string() + ": is a folder; -r takes the AVI files below it\n"));
   r = Call({"convert", "-r", "--json", "--preserve-mtime", "--to", "DivX 4", m.string(), clip});
   std::ofstream(rec) << r.out;
   EXPECT_EQ(last(Call({"convert", "-r", "--to", "divx 4", m.string(), clip})), summary(2, " already DivX 4, 2 failed"));
@@ -206,7 +310,8 @@ TEST(cli, CollectionsAndUndo) {
   EXPECT_EQ(errLines(r).at(0), kProgram + ": " + bad + ": not JSON (line 1, at byte 2), so not a convert record");
   std::vector<std::pair<std::string, bool>> undone, expected{{(m / "a.avi").string(), false}};
   for (const json& o : Parsed(r)) undone.emplace_back(o["file"], o["written"]);
-  for (const File& f : files) if (inWalk(f) && f.image == &xvid) expected.emplace_back(f.name.string(), f.restored);
+  for (const File& f : files)
+    if (inWalk(f) && f.image == &xvid) expected.emplace_back(f.name.string(), f.restored);
   std::reverse(expected.begin(), expected.end());  // the newest first
   EXPECT_EQ(undone, expected);
   fs::permissions(m / "locked", fs::perms::owner_all);
@@ -221,11 +326,16 @@ TEST(cli, CollectionsAndUndo) {
 // a.avi converted, b.avi torn (its compression never written), c.avi never reached.
 TEST(cli, UndoFromAnyCut) {
   TempDir dir;
-  const riff::Image xvid = riff::MakeAvi({.handler = "xvid", .compression = "XVID", .extraStrl = {riff::Chunk("strn", riff::Text("divxDX50")).Label("n")}});
+  const riff::Image xvid = riff::MakeAvi({.handler = "xvid",
+                                          .compression = "XVID",
+                                          .extraStrl = {riff::Chunk("strn", riff::Text("divxDX50")).Label("n")}});
   const std::vector<std::string> f{dir.File("a.avi"), dir.File("b.avi"), dir.File("c.avi")};
   const std::string rec = dir.File("run.jsonl"), cut = dir.File("cut");
   const std::size_t c = xvid.DataPos("v.strf") + 16, n = xvid.DataPos("n");
-  auto text = [](const std::string& name) { const Bytes b = ReadBytes(name); return std::string(b.begin(), b.end()); };
+  auto text = [](const std::string& name) {
+    const Bytes b = ReadBytes(name);
+    return std::string(b.begin(), b.end());
+  };
   for (const std::string& name : f) WriteBytes(name, xvid.bytes);
   const Output converted = Call({"convert", "--json", "--record", rec, "--to", "DivX 5", f[0], f[1], f[2]});
   const std::string lines = text(rec), array = converted.out;
@@ -233,21 +343,33 @@ TEST(cli, UndoFromAnyCut) {
   std::istringstream in(lines);
   for (std::string line; std::getline(in, line);) record.push_back(json::parse(line));
   ASSERT_EQ(record.size(), 5u);
-  EXPECT_EQ(std::tuple(record[0]["run"], record[4]["run"], record[4]["written"], record[4]["interrupted"]), std::tuple("start", "end", 3, false));
-  for (int i : {0, 1, 2}) EXPECT_EQ(std::pair(record[1 + i]["file"], record[1 + i]["writes"]), std::pair(json(f[i]), Parsed(converted)[i]["writes"]));
+  EXPECT_EQ(std::tuple(record[0]["run"], record[4]["run"], record[4]["written"], record[4]["interrupted"]),
+            std::tuple("start", "end", 3, false));
+  for (int i : {0, 1, 2})
+    EXPECT_EQ(std::pair(record[1 + i]["file"], record[1 + i]["writes"]),
+              std::pair(json(f[i]), Parsed(converted)[i]["writes"]));
   const Bytes done = ReadBytes(f[0]);
   Bytes torn = done;
   std::copy_n(xvid.bytes.begin() + c, 4, torn.begin() + c);
-  const json forged = json::array({{{"file", f[0]}, {"written", true}, {"writes", {{{"offset", n}, {"old", "xvid"}, {"new", "divx"}},
-                                                                                  {{"offset", n + 4}, {"old", "XVID"}, {"new", "DX50"}}}}}});
+  const json forged = json::array(
+      {{{"file", f[0]},
+        {"written", true},
+        {"writes",
+         {{{"offset", n}, {"old", "xvid"}, {"new", "divx"}}, {{"offset", n + 4}, {"old", "XVID"}, {"new", "DX50"}}}}}});
   const std::size_t second = array.find("\"file\"", array.find("\"file\"") + 1), last = lines.rfind("{\"file\"");
-  struct Row { std::string name, record; int status; std::vector<std::string> order; bool bRestored; std::size_t complete; };
-  for (const Row& row : std::vector<Row>{
-           {"the line record", lines, 0, {f[2], f[1], f[0]}, true, 0},
-           {"again", lines, 0, {f[2], f[1], f[0]}, true, 0},
-           {"a line record cut in its last entry", lines.substr(0, last + 30), 0, {f[1], f[0]}, true, 2},
-           {"an array cut in its second object", array.substr(0, second + 9), 0, {f[0]}, false, 1},
-           {"offsets where the codes are, but no fields", forged.dump(), 1, {f[0]}, false, 0}}) {
+  struct Row {
+    std::string name, record;
+    int status;
+    std::vector<std::string> order;
+    bool bRestored;
+    std::size_t complete;
+  };
+  for (const Row& row :
+       std::vector<Row>{{"the line record", lines, 0, {f[2], f[1], f[0]}, true, 0},
+                        {"again", lines, 0, {f[2], f[1], f[0]}, true, 0},
+                        {"a line record cut in its last entry", lines.substr(0, last + 30), 0, {f[1], f[0]}, true, 2},
+                        {"an array cut in its second object", array.substr(0, second + 9), 0, {f[0]}, false, 1},
+                        {"offsets where the codes are, but no fields", forged.dump(), 1, {f[0]}, false, 0}}) {
     SCOPED_TRACE(row.name);
     if (row.name != "again") WriteBytes(f[0], done), WriteBytes(f[1], torn), WriteBytes(f[2], xvid.bytes);
     std::ofstream(cut, std::ios::binary | std::ios::trunc) << row.record;
@@ -273,7 +395,8 @@ TEST(cli, UndoFromAnyCut) {
 // file close together.
 TEST(cli, ParallelRunsPrintWhatOneByOnePrints) {
   TempDir dir;
-  const riff::Image kinds[] = {riff::MakeAvi("XVID", "DX50"), riff::MakeAvi("div3", "DIV3"), riff::MakeAvi("cvid", "cvid"), {Bytes(20, 'R')}};
+  const riff::Image kinds[] = {
+      riff::MakeAvi("XVID", "DX50"), riff::MakeAvi("div3", "DIV3"), riff::MakeAvi("cvid", "cvid"), {Bytes(20, 'R')}};
   std::vector<std::string> files, args;
   std::vector<Bytes> before;
   for (int i = 0; i < 150; ++i) {
@@ -283,16 +406,24 @@ TEST(cli, ParallelRunsPrintWhatOneByOnePrints) {
     if (i % 40 == 4) args.push_back(files[i - 4]);
   }
   args.push_back(dir.File("missing.avi"));
-  auto now = [&] { std::vector<Bytes> b; for (const std::string& f : files) b.push_back(ReadBytes(f)); return b; };
+  auto now = [&] {
+    std::vector<Bytes> b;
+    for (const std::string& f : files) b.push_back(ReadBytes(f));
+    return b;
+  };
   auto run = [&](std::vector<std::string> a, const char* jobs, bool withFiles) {
     a.insert(a.begin() + 1, {"-j", jobs});
     if (withFiles) a.insert(a.end(), args.begin(), args.end());
     return Call(a);
   };
   const std::string rec = dir.File("rec.json"), rec2 = dir.File("rec2.json");
-  for (const std::vector<std::string>& cmd : std::vector<std::vector<std::string>>{
-           {"info"}, {"info", "--json"}, {"convert", "--no-record", "--to", "DivX 5"}, {"convert", "--json", "--no-record", "--to", "3ivx"},
-           {"undo", rec, rec2}, {"undo", "--json", rec, rec2}}) {
+  for (const std::vector<std::string>& cmd :
+       std::vector<std::vector<std::string>>{{"info"},
+                                             {"info", "--json"},
+                                             {"convert", "--no-record", "--to", "DivX 5"},
+                                             {"convert", "--json", "--no-record", "--to", "3ivx"},
+                                             {"undo", rec, rec2},
+                                             {"undo", "--json", rec, rec2}}) {
     const bool json = std::find(cmd.begin(), cmd.end(), "--json") != cmd.end();
     SCOPED_TRACE(cmd[0] + (json ? " --json" : ""));
     std::vector<std::tuple<int, std::string, std::string, std::vector<Bytes>>> runs;
@@ -300,7 +431,8 @@ TEST(cli, ParallelRunsPrintWhatOneByOnePrints) {
       for (std::size_t i = 0; i < files.size(); ++i) WriteBytes(files[i], before[i]);
       if (cmd[0] == "undo") {  // the last files converted again by a second run
         std::ofstream(rec) << run({"convert", "--json", "--no-record", "--to", "DivX 5"}, "1", true).out;
-        std::ofstream(rec2) << Call({"convert", "--json", "--no-record", "--to", "DivX 4", files[147], files[148], files[149]}).out;
+        std::ofstream(rec2)
+            << Call({"convert", "--json", "--no-record", "--to", "DivX 4", files[147], files[148], files[149]}).out;
       }
       const Output r = run(cmd, jobs, cmd[0] != "undo");
       runs.emplace_back(r.status, r.out, r.err, now());
@@ -321,8 +453,10 @@ TEST(cli, ParallelRunsPrintWhatOneByOnePrints) {
 TEST(cli, NoProgressWhenStderrIsNoTerminal) {
   TempDir dir;
   for (const char* name : {"a.avi", "b.avi"}) WriteBytes(dir.File(name), riff::MakeAvi("xvid", "XVID").bytes);
-  std::ofstream(dir.File("rec.json")) << Call({"convert", "--json", "--to", "3ivx", dir.File("a.avi"), dir.File("b.avi")}).out;
-  const std::string run = "(sleep 1.3; cat '" + dir.File("rec.json") + "') | '" TOVACREX_CLI_EXE "' undo - >/dev/null 2>'" + dir.File("err") + "'";
+  std::ofstream(dir.File("rec.json"))
+      << Call({"convert", "--json", "--to", "3ivx", dir.File("a.avi"), dir.File("b.avi")}).out;
+  const std::string run = "(sleep 1.3; cat '" + dir.File("rec.json") +
+                          "') | '" TOVACREX_CLI_EXE "' undo - >/dev/null 2>'" + dir.File("err") + "'";
   const auto t0 = std::filesystem::last_write_time(dir.File("a.avi")) - std::chrono::hours(1);
   std::filesystem::last_write_time(dir.File("a.avi"), t0);
   ASSERT_EQ(std::system(run.c_str()), 0);
@@ -332,16 +466,32 @@ TEST(cli, NoProgressWhenStderrIsNoTerminal) {
 #endif
 
 TEST(cli, ArgumentsHelpAndVersion) {
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {}, {"frobnicate"}, {"info"}, {"convert", "x.avi"}, {"convert", "--to", "divx 6", "x.avi"}, {"convert", "--to", "14", "x.avi"},
-           {"convert", "--to", "0", "x.avi"}, {"convert", "--to"}, {"info", "--bogus", "x.avi"}, {"codecs", "x.avi"}, {"info", "--dry-run", "x.avi"},
-           {"undo"}, {"undo", "--last", "x.json"}, {"convert", "--record", "r", "--no-record", "--to", "1", "x.avi"}, {"history", "x"}}) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{},
+                                             {"frobnicate"},
+                                             {"info"},
+                                             {"convert", "x.avi"},
+                                             {"convert", "--to", "divx 6", "x.avi"},
+                                             {"convert", "--to", "14", "x.avi"},
+                                             {"convert", "--to", "0", "x.avi"},
+                                             {"convert", "--to"},
+                                             {"info", "--bogus", "x.avi"},
+                                             {"codecs", "x.avi"},
+                                             {"info", "--dry-run", "x.avi"},
+                                             {"undo"},
+                                             {"undo", "--last", "x.json"},
+                                             {"convert", "--record", "r", "--no-record", "--to", "1", "x.avi"},
+                                             {"history", "x"}}) {
     Output r = Call(args);
     EXPECT_EQ(r.status, 2) << ::testing::PrintToString(args);
     EXPECT_TRUE(r.out.empty() && !r.err.empty());
   }
   std::set<std::string> helps;  // one text per command
-  for (std::vector<std::string> args : {std::vector<std::string>{"--help"}, {"info", "--help"}, {"convert", "--help"}, {"history", "--help"}, {"codecs", "--help"}}) {
+  for (std::vector<std::string> args : {std::vector<std::string>{"--help"},
+                                        {"info", "--help"},
+                                        {"convert", "--help"},
+                                        {"history", "--help"},
+                                        {"codecs", "--help"}}) {
     Output r = Call(args);
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(helps.insert(r.out).second) << args[0];

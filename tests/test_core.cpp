@@ -5,8 +5,8 @@
 #include <functional>
 
 #include "RiffBuilder.h"
-#include "windows/DialogState.h"
 #include "platform/OsFile.h"
+#include "windows/DialogState.h"
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -46,7 +46,8 @@ TEST(Streams, AsTheFileItself) {
   const std::int64_t block = TFileStream64::kBlockSize;
   for (int step = 0; step < 3000; ++step) {
     const std::int64_t n = rnd(4) == 0 ? rnd(3 * block) : rnd(64), size = static_cast<std::int64_t>(model.size());
-    std::string got(static_cast<std::size_t>(n), '\0'), data(static_cast<std::size_t>(n), static_cast<char>('a' + step % 26));
+    std::string got(static_cast<std::size_t>(n), '\0'),
+        data(static_cast<std::size_t>(n), static_cast<char>('a' + step % 26));
     switch (rnd(8)) {
       case 0: {
         const std::int64_t back = rnd(size + 1);
@@ -70,7 +71,9 @@ TEST(Streams, AsTheFileItself) {
       default: {
         const std::int64_t want = std::clamp<std::int64_t>(size - pos, 0, n);
         ASSERT_EQ(s.Read(got.data(), n), want) << step;
-        ASSERT_EQ(got.substr(0, static_cast<std::size_t>(want)), model.substr(static_cast<std::size_t>(std::min(pos, size)), static_cast<std::size_t>(want))) << step;
+        ASSERT_EQ(got.substr(0, static_cast<std::size_t>(want)),
+                  model.substr(static_cast<std::size_t>(std::min(pos, size)), static_cast<std::size_t>(want)))
+            << step;
         pos += want;
       }
     }
@@ -87,16 +90,19 @@ TEST(Catalogue, AsTheReadmeStatesIt) {
     std::string targets, group = CodecGroupName(CodecGroup(id));
     for (TCodecId t : OfferedTargets(id)) targets += (targets.empty() ? "" : ", ") + std::string(CodecNames[t]);
     EXPECT_EQ((std::vector<std::string>{std::to_string(id), CodecNames[id], Code(pair.Handler), Code(pair.Compression),
-                                        group.substr(0, group.find(' ')), targets}), rows[id - 1]);
+                                        group.substr(0, group.find(' ')), targets}),
+              rows[id - 1]);
     EXPECT_EQ(DetectCodec(pair.Handler, pair.Compression), id);
   }
   // Handler, compression: the codec recognised, and with any letter case.
   const TCodecId U = kUnknownCodec;
   const std::tuple<const char*, const char*, TCodecId, TCodecId> other[] = {
-      {"XVID", "", 10, 10}, {"DIVX", "", 11, 11}, {"DX50", "XVID", 12, 12}, {"DIV3", "", U, 6}, {"MP43", "", U, 3}, {"Mpg4", "", U, 1},
-      {"3IV2", "", U, 13}, {"Xvid", "", U, 10}, {"dx50", "", U, U}, {"DivX", "DX50", U, U}, {"divx", "XVID", U, U}, {"divx", "dx50", U, U}};
+      {"XVID", "", 10, 10}, {"DIVX", "", 11, 11},   {"DX50", "XVID", 12, 12}, {"DIV3", "", U, 6},
+      {"MP43", "", U, 3},   {"Mpg4", "", U, 1},     {"3IV2", "", U, 13},      {"Xvid", "", U, 10},
+      {"dx50", "", U, U},   {"DivX", "DX50", U, U}, {"divx", "XVID", U, U},   {"divx", "dx50", U, U}};
   for (auto [h, c, exact, anyCase] : other)
-    EXPECT_EQ(std::pair(DetectCodec(FCC(h), FCC(c)), DetectCodec(FCC(h), FCC(c), true)), std::pair(exact, anyCase)) << h;
+    EXPECT_EQ(std::pair(DetectCodec(FCC(h), FCC(c)), DetectCodec(FCC(h), FCC(c), true)), std::pair(exact, anyCase))
+        << h;
 }
 
 using Analysis = std::tuple<int, int, std::int64_t, std::int64_t>;  // status, codec, the two fields
@@ -104,7 +110,9 @@ Analysis Analyse(const std::string& file, TAppState& s) {
   ProcessFile(s, file, kNoCodec);
   return {s.FileStatus, s.CurrentCodec, s.HandlerFieldPos, s.CompressionFieldPos};
 }
-Image Div3(std::size_t strh, std::size_t strf) { return MakeAvi({.handler = "div3", .compression = "DIV3", .strhSize = strh, .strfSize = strf}); }
+Image Div3(std::size_t strh, std::size_t strf) {
+  return MakeAvi({.handler = "div3", .compression = "DIV3", .strhSize = strh, .strfSize = strf});
+}
 
 TEST(Driver, FieldsCountOnlyInsideTheirRecordsAndTheFile) {
   TempDir dir;
@@ -137,10 +145,18 @@ TEST(Driver, FieldsCountOnlyInsideTheirRecordsAndTheFile) {
 // whose seeks fail after the first write when asked, and whose flushes fail when asked.
 struct FailingStream : MemoryStream {
   FailingStream(Bytes b, int failWrite, std::int64_t partial, bool failSeeks, bool failFlush)
-      : MemoryStream(std::move(b)), failWrite(failWrite), partial(partial), failSeeks(failSeeks), failFlush(failFlush) {}
+      : MemoryStream(std::move(b)),
+        failWrite(failWrite),
+        partial(partial),
+        failSeeks(failSeeks),
+        failFlush(failFlush) {}
   bool Flush() override { return !failFlush; }
-  std::int64_t Write(const void* p, std::int64_t n) override { return ++count == failWrite ? MemoryStream::Write(p, partial) * 0 : MemoryStream::Write(p, n); }
-  std::int64_t Seek(std::int64_t o, std::uint16_t r) override { return failSeeks && count > 0 ? -1 : MemoryStream::Seek(o, r); }
+  std::int64_t Write(const void* p, std::int64_t n) override {
+    return ++count == failWrite ? MemoryStream::Write(p, partial) * 0 : MemoryStream::Write(p, n);
+  }
+  std::int64_t Seek(std::int64_t o, std::uint16_t r) override {
+    return failSeeks && count > 0 ? -1 : MemoryStream::Seek(o, r);
+  }
   int count = 0, failWrite;
   std::int64_t partial;
   bool failSeeks, failFlush;
@@ -156,8 +172,9 @@ TEST(Faults, NothingHalfDone) {
   const auto both = PlanConversion(analysed, 3);  // writes both fields
   ASSERT_TRUE(both);
   // Failing writes: the file is left as it was, or the failure at least reported.
-  for (auto [failWrite, partial, failSeeks, failFlush, restored] : {std::tuple(1, 4, false, false, true), std::tuple(2, 3, false, false, true),
-                                                                   std::tuple(0, 0, true, false, false), std::tuple(0, 0, false, true, true)}) {
+  for (auto [failWrite, partial, failSeeks, failFlush, restored] :
+       {std::tuple(1, 4, false, false, true), std::tuple(2, 3, false, false, true),
+        std::tuple(0, 0, true, false, false), std::tuple(0, 0, false, true, true)}) {
     FailingStream s(img.bytes, failWrite, partial, failSeeks, failFlush);
     EXPECT_FALSE(ApplyPlan(s, *both));
     EXPECT_EQ(s.Data() == img.bytes, restored) << failWrite;
@@ -181,7 +198,8 @@ TEST(Faults, NothingHalfDone) {
     TAppState s = analysed;
     c.between();
     ProcessFile(s, file, 7);
-    EXPECT_EQ(std::pair(s.FileStatus, s.CurrentCodec), (std::pair<std::uint8_t, TCodecId>(c.status, c.status == fsOk ? 7 : 6)));
+    EXPECT_EQ(std::pair(s.FileStatus, s.CurrentCodec),
+              (std::pair<std::uint8_t, TCodecId>(c.status, c.status == fsOk ? 7 : 6)));
     EXPECT_EQ(c.after ? ReadBytes(file) : Bytes(), c.after.value_or(Bytes()));
     EXPECT_EQ(std::filesystem::exists(file), c.after.has_value());
     EXPECT_EQ(os::GetAttributes(file).value_or(0) & os::kAttrReadOnly, c.name[0] == 'r' ? os::kAttrReadOnly : 0u);
@@ -206,14 +224,21 @@ TEST(Faults, NothingHalfDone) {
 TEST(Dialog, StatusTextsAndFirstArgument) {
   TUiStrings words;
   for (int i = 1; i <= kUiStringCount; ++i) words[i] = L"Word" + std::to_wstring(i);
-  for (auto [status, text] : {std::pair(fsCannotOpen, usCannotOpen), std::pair(fsCannotCreateStream, usCannotCreateStream),
-                              std::pair(fsScanFailed, usCannotCreateReader)}) {
+  for (auto [status, text] :
+       {std::pair(fsCannotOpen, usCannotOpen), std::pair(fsCannotCreateStream, usCannotCreateStream),
+        std::pair(fsScanFailed, usCannotCreateReader)}) {
     const TDialogView v = DescribeDialog(L"f", {status, 6, 6}, words);
-    EXPECT_EQ(std::tie(v.CodecText, v.SaveEnabled, v.Entries), std::tuple(words[text], false, std::vector<std::wstring>{}));
+    EXPECT_EQ(std::tie(v.CodecText, v.SaveEnabled, v.Entries),
+              std::tuple(words[text], false, std::vector<std::wstring>{}));
   }
-  const std::pair<const char*, const char*> lines[] = {
-      {"prog a b", "a"}, {"\"C:\\My Programs\\t.exe\" \"my film.avi\" x", "my film.avi"}, {"prog \"\" b", "b"},
-      {"prog a\"b c\"d e", "ab cd"}, {"prog\t\x01x", "x"}, {"prog", ""}, {"", ""}, {"prog \"open", "open"}};
+  const std::pair<const char*, const char*> lines[] = {{"prog a b", "a"},
+                                                       {"\"C:\\My Programs\\t.exe\" \"my film.avi\" x", "my film.avi"},
+                                                       {"prog \"\" b", "b"},
+                                                       {"prog a\"b c\"d e", "ab cd"},
+                                                       {"prog\t\x01x", "x"},
+                                                       {"prog", ""},
+                                                       {"", ""},
+                                                       {"prog \"open", "open"}};
   for (auto [line, first] : lines) EXPECT_EQ(FirstArgument(line), first) << line;
 }
 

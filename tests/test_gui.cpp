@@ -2,15 +2,15 @@
 // templates and procedure in this process, and the real tovacrex.exe in its
 // own, both read and driven through the same window messages. The texts
 // expected are the resource script's, as the engine takes them from it.
-#include <windows.h>
 #include <commdlg.h>
-#include <shlobj.h>
 #include <gtest/gtest.h>
+#include <shlobj.h>
+#include <windows.h>
 
+#include <process.h>
 #include <algorithm>
 #include <functional>
 #include <nlohmann/json.hpp>
-#include <process.h>
 #include <utility>
 
 #include "ProgramTexts.h"
@@ -40,7 +40,8 @@ std::wstring Text(HWND w) {
 }
 Entries Combo(HWND combo) {
   Entries entries(SendMessageW(combo, CB_GETCOUNT, 0, 0), std::wstring(256, L'\0'));
-  for (std::size_t i = 0; i < entries.size(); ++i) entries[i].resize(SendMessageW(combo, CB_GETLBTEXT, i, LPARAM(entries[i].data())));
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    entries[i].resize(SendMessageW(combo, CB_GETLBTEXT, i, LPARAM(entries[i].data())));
   return entries;
 }
 struct Shown {  // the fields, the list and its choice, what is enabled
@@ -52,18 +53,26 @@ struct Shown {  // the fields, the list and its choice, what is enabled
 };
 Shown Read(HWND d) {
   HWND list = GetDlgItem(d, kTargetList);
-  return {Text(GetDlgItem(d, kFileField)), Text(GetDlgItem(d, kCodecField)), Combo(list),
-          static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0)), IsWindowEnabled(list) != 0,
-          IsWindowEnabled(GetDlgItem(d, kTargetLabel)) != 0, IsWindowEnabled(GetDlgItem(d, kSaveButton)) != 0};
+  return {Text(GetDlgItem(d, kFileField)),
+          Text(GetDlgItem(d, kCodecField)),
+          Combo(list),
+          static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0)),
+          IsWindowEnabled(list) != 0,
+          IsWindowEnabled(GetDlgItem(d, kTargetLabel)) != 0,
+          IsWindowEnabled(GetDlgItem(d, kSaveButton)) != 0};
 }
 Shown Nothing(std::wstring file, std::wstring codec) { return {file, codec, {}, -1, false, false, false}; }
-Shown Offering(std::wstring file, TCodecId codec, Entries entries) { return {file, Name(codec), entries, 0, entries.size() > 1, entries.size() > 1, true}; }
+Shown Offering(std::wstring file, TCodecId codec, Entries entries) {
+  return {file, Name(codec), entries, 0, entries.size() > 1, entries.size() > 1, true};
+}
 void Press(HWND d, int id, int entry = -1) {
   if (entry >= 0) SendDlgItemMessageW(d, kTargetList, CB_SETCURSEL, entry, 0);
   SendMessageW(GetDlgItem(d, id), BM_CLICK, 0, 0);
 }
 
-HWND NameField(HWND openDialog) { return GetDlgItem(openDialog, cmb13) ? GetDlgItem(openDialog, cmb13) : GetDlgItem(openDialog, edt1); }
+HWND NameField(HWND openDialog) {
+  return GetDlgItem(openDialog, cmb13) ? GetDlgItem(openDialog, cmb13) : GetDlgItem(openDialog, edt1);
+}
 
 // What a control paints, line by line: the text and the line's bottom edge,
 // read from a metafile the control paints into.
@@ -71,14 +80,16 @@ using Lines = std::vector<std::pair<std::wstring, int>>;
 int CALLBACK AddLine(HDC, HANDLETABLE*, const ENHMETARECORD* r, int, LPARAM lines) {
   if (const auto* t = reinterpret_cast<const EMREXTTEXTOUTW*>(r); r->iType == EMR_EXTTEXTOUTW)
     reinterpret_cast<Lines*>(lines)->emplace_back(
-        std::wstring(reinterpret_cast<const wchar_t*>(reinterpret_cast<const BYTE*>(r) + t->emrtext.offString), t->emrtext.nChars),
+        std::wstring(reinterpret_cast<const wchar_t*>(reinterpret_cast<const BYTE*>(r) + t->emrtext.offString),
+                     t->emrtext.nChars),
         t->emrtext.ptlReference.y);
   return 1;
 }
 Lines Painted(HWND control) {
   HDC dc = GetDC(control);
   TEXTMETRICW metrics{};
-  SelectObject(dc, HFONT(SendMessageW(control, WM_GETFONT, 0, 0))), GetTextMetricsW(dc, &metrics), ReleaseDC(control, dc);
+  SelectObject(dc, HFONT(SendMessageW(control, WM_GETFONT, 0, 0))), GetTextMetricsW(dc, &metrics),
+      ReleaseDC(control, dc);
   dc = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
   SendMessageW(control, WM_PRINTCLIENT, WPARAM(dc), PRF_CLIENT);
   HENHMETAFILE picture = CloseEnhMetaFile(dc);
@@ -91,7 +102,9 @@ Lines Painted(HWND control) {
 // While it lives, the first visible window of this thread with the caption
 // goes to the handler, from inside whatever modal loop runs.
 struct WatchFor {
-  WatchFor(std::wstring caption, std::function<void(HWND)> handler) { watch = {std::move(caption), std::move(handler)}; }
+  WatchFor(std::wstring caption, std::function<void(HWND)> handler) {
+    watch = {std::move(caption), std::move(handler)};
+  }
   ~WatchFor() { KillTimer(nullptr, timer), watch.second = nullptr; }
   static inline std::pair<std::wstring, std::function<void(HWND)>> watch;
   static BOOL CALLBACK Match(HWND w, LPARAM) {
@@ -123,7 +136,9 @@ struct Program {
 };
 long Stored() {
   DWORD value = 0, size = 4;
-  return RegGetValueA(HKEY_CURRENT_USER, kSettingsKey, kLanguageValue, RRF_RT_REG_DWORD, nullptr, &value, &size) ? -1 : long(value);
+  return RegGetValueA(HKEY_CURRENT_USER, kSettingsKey, kLanguageValue, RRF_RT_REG_DWORD, nullptr, &value, &size)
+             ? -1
+             : long(value);
 }
 
 // The round trip a user makes on a DivX V3 Low file, on a dialog of this
@@ -173,13 +188,15 @@ TEST(Gui, ConvertsAndBackInBothLanguages) {
 // the texts below it; a long path keeps its file name, on one line.
 void ExpectTextsFit(HWND dialog, const std::wstring& name) {
   std::vector<HWND> statics;
-  for (HWND c = FindWindowExW(dialog, nullptr, L"Static", nullptr); c; c = FindWindowExW(dialog, c, L"Static", nullptr)) statics.push_back(c);
+  for (HWND c = FindWindowExW(dialog, nullptr, L"Static", nullptr); c; c = FindWindowExW(dialog, c, L"Static", nullptr))
+    statics.push_back(c);
   for (HWND control : statics) {
     RECT r, o;
     GetWindowRect(control, &r);
     LONG limit = r.bottom;
     for (HWND other : statics)
-      if (GetWindowRect(other, &o), o.top > r.top && o.left < r.right && o.right > r.left) limit = std::min(limit, o.top);
+      if (GetWindowRect(other, &o), o.top > r.top && o.left < r.right && o.right > r.left)
+        limit = std::min(limit, o.top);
     std::wstring painted, text = Text(control);
     const Lines lines = Painted(control);
     for (const auto& [line, bottom] : lines) {
@@ -202,7 +219,8 @@ void ExpectTextsFit(HWND dialog, const std::wstring& name) {
 // its name visible.
 TEST(Gui, FailuresShowTheirTexts) {
   TempDir dir;
-  const std::string name = "Holiday in the Crimea & summer 2003.avi", missing = dir.File(name), text = dir.File("notes.avi"), unknown = dir.File("u.avi"), busy = dir.File("b.avi");
+  const std::string name = "Holiday in the Crimea & summer 2003.avi", missing = dir.File(name),
+                    text = dir.File("notes.avi"), unknown = dir.File("u.avi"), busy = dir.File("b.avi");
   WriteBytes(text, riff::Text("just some text"));
   WriteBytes(unknown, riff::MakeAvi("cvid", "cvid").bytes);
   const Bytes film = riff::MakeAvi("div3", "DIV3").bytes;
@@ -228,20 +246,24 @@ TEST(Gui, FailuresShowTheirTexts) {
 TEST(Program, ManifestAsDocumented) {
   std::ifstream readme(std::string(TOVACREX_SOURCE_DIR) + "/README.md");
   std::string line, documented;
-  while (std::getline(readme, line) && line != "```xml") {}
+  while (std::getline(readme, line) && line != "```xml") {
+  }
   std::getline(readme, documented);
-  HMODULE exe = LoadLibraryExW((L"Z:" + Wide(TOVACREX_EXE)).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  HMODULE exe = LoadLibraryExW((L"Z:" + Wide(TOVACREX_EXE)).c_str(), nullptr,
+                               LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
   ASSERT_TRUE(exe);
   HRSRC found = FindResourceW(exe, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
   ASSERT_TRUE(found);
-  EXPECT_EQ(std::string(static_cast<const char*>(LockResource(LoadResource(exe, found))), SizeofResource(exe, found)), documented);
+  EXPECT_EQ(std::string(static_cast<const char*>(LockResource(LoadResource(exe, found))), SizeofResource(exe, found)),
+            documented);
   FreeLibrary(exe);
 }
 
 // The strings, the language menu and its setting, and the open-file dialog.
 TEST(Gui, SettingsAndOpenDialog) {
   for (int language : {0, 1})
-    for (int n = 1; n <= kUiStringCount; ++n) EXPECT_EQ(Program(language).state.Strings[n], Doc(language, n)) << language << n;
+    for (int n = 1; n <= kUiStringCount; ++n)
+      EXPECT_EQ(Program(language).state.Strings[n], Doc(language, n)) << language << n;
   TempDir dir;
   const std::string film = dir.File("film.avi"), other = dir.File("other.avi");
   WriteBytes(film, riff::MakeAvi("div3", "DIV3").bytes);
@@ -249,7 +271,10 @@ TEST(Gui, SettingsAndOpenDialog) {
   Program p(-1, film);
   HWND d = p.Open();
   HMENU menu = GetSystemMenu(d, FALSE);
-  auto checked = [menu] { return std::pair(!!(GetMenuState(menu, kCmdEnglish, 0) & MF_CHECKED), !!(GetMenuState(menu, kCmdRussian, 0) & MF_CHECKED)); };
+  auto checked = [menu] {
+    return std::pair(!!(GetMenuState(menu, kCmdEnglish, 0) & MF_CHECKED),
+                     !!(GetMenuState(menu, kCmdRussian, 0) & MF_CHECKED));
+  };
   EXPECT_EQ(checked(), std::pair(true, false));
   EXPECT_EQ(BoxText(L"Tovacrex", [d] { SendMessageW(d, WM_SYSCOMMAND, kCmdRussian, 0); }), Doc(kEnglish, 13));
   EXPECT_EQ(checked(), std::pair(false, true));
@@ -264,7 +289,8 @@ TEST(Gui, SettingsAndOpenDialog) {
       seen = Combo(types);
       seen.insert(seen.end(), {std::to_wstring(SendMessageW(types, CB_GETCURSEL, 0, 0)), Text(name)});
       SendMessageW(types, CB_SETCURSEL, 1, 0);  // "All files", as a user picks it
-      for (WORD code : {CBN_SELCHANGE, CBN_SELENDOK}) SendMessageW(w, WM_COMMAND, MAKEWPARAM(cmb1, code), LPARAM(types));
+      for (WORD code : {CBN_SELCHANGE, CBN_SELENDOK})
+        SendMessageW(w, WM_COMMAND, MAKEWPARAM(cmb1, code), LPARAM(types));
       SetWindowTextW(name, L"other.avi");
       PostMessageW(w, WM_COMMAND, IDOK, 0);
     });
@@ -273,7 +299,10 @@ TEST(Gui, SettingsAndOpenDialog) {
   EXPECT_EQ(seen, (Entries{Doc(kEnglish, 11) + L" (*.avi)", Doc(kEnglish, 12), L"0", L"film.avi"}));
   EXPECT_EQ(Read(d), Offering(Wide(other), 12, {Name(11), Name(10), Name(13)}));
   {  // The run remembers "All files"; Cancel changes nothing.
-    WatchFor watch(Doc(kEnglish, 1), [&](HWND w) { seen = {std::to_wstring(SendDlgItemMessageW(w, cmb1, CB_GETCURSEL, 0, 0))}, PostMessageW(w, WM_COMMAND, IDCANCEL, 0); });
+    WatchFor watch(Doc(kEnglish, 1), [&](HWND w) {
+      seen = {std::to_wstring(SendDlgItemMessageW(w, cmb1, CB_GETCURSEL, 0, 0))},
+      PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
+    });
     Press(d, kOpenButton);
   }
   EXPECT_EQ(std::pair(seen, Read(d).file), std::pair(Entries{L"1"}, Wide(other)));
@@ -303,7 +332,8 @@ TEST(Gui, AnyFileName) {
     SCOPED_TRACE(file);
     WriteBytes(file, riff::MakeAvi("div3", "DIV3").bytes);
     RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey);
-    const HANDLE process = HANDLE(_wspawnl(_P_NOWAIT, exe.c_str(), exe.c_str(), (L"\"" + Wide(file) + L"\"").c_str(), nullptr));
+    const HANDLE process =
+        HANDLE(_wspawnl(_P_NOWAIT, exe.c_str(), exe.c_str(), (L"\"" + Wide(file) + L"\"").c_str(), nullptr));
     HWND d = nullptr;  // the one dialog there is: this process has none open
     for (int i = 0; i < 300 && !(d && IsWindowVisible(d)); ++i) Sleep(100), d = FindWindowW(L"#32770", nullptr);
     ASSERT_TRUE(d && IsWindowVisible(d));
@@ -314,7 +344,9 @@ TEST(Gui, AnyFileName) {
     GetExitCodeProcess(process, &status), CloseHandle(process);
     EXPECT_EQ(std::pair(status, Stored()), std::pair(DWORD{0}, 0L));  // the setting written at the end
     Program p(kEnglish);
-    WatchFor watch(Doc(kEnglish, 1), [&](HWND w) { SetWindowTextW(NameField(w), Wide(file).c_str()), PostMessageW(w, WM_COMMAND, IDOK, 0); });
+    WatchFor watch(Doc(kEnglish, 1), [&](HWND w) {
+      SetWindowTextW(NameField(w), Wide(file).c_str()), PostMessageW(w, WM_COMMAND, IDOK, 0);
+    });
     Press(p.Open(), kOpenButton);
     RoundTrip(p.dialog, kEnglish, file);
     std::string out;

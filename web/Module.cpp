@@ -107,9 +107,7 @@ EMSCRIPTEN_KEEPALIVE const char* tvx_codecs() {
 }
 
 // A new file of `size` bytes: the windows of the last one are dropped.
-EMSCRIPTEN_KEEPALIVE void tvx_open(double size) {
-  gFile = TWindows{static_cast<std::int64_t>(size), {}};
-}
+EMSCRIPTEN_KEEPALIVE void tvx_open(double size) { gFile = TWindows{static_cast<std::int64_t>(size), {}}; }
 
 // Room for `length` bytes the page copies in, read at `offset`.
 EMSCRIPTEN_KEEPALIVE std::uint8_t* tvx_window(double offset, int length) {
@@ -134,7 +132,8 @@ EMSCRIPTEN_KEEPALIVE const char* tvx_convert(const char* name, int target, int a
   std::optional<core::TOutcome> o = Analysed(name, anyCase != 0);
   if (!o) return gResult.c_str();
   const TFourCCPair original{static_cast<FourCC>(originalHandler), static_cast<FourCC>(originalCompression)};
-  core::TOutcome planned = core::Plan(std::move(*o), static_cast<TCodecId>(target), dryRun != 0, hasOriginal ? &original : nullptr);
+  core::TOutcome planned =
+      core::Plan(std::move(*o), static_cast<TCodecId>(target), dryRun != 0, hasOriginal ? &original : nullptr);
   core::Json answer{{"result", core::ToJson(planned)}};
   if (planned.plan && !dryRun) {
     answer["id"] = ++gLastId;

@@ -15,7 +15,8 @@ void RefreshDialog(const TProgramState& program) {
 
   HWND list = GetDlgItem(dialog, kTargetList);
   SendMessageW(list, CB_RESETCONTENT, 0, 0);
-  for (const std::wstring& entry : view.Entries) SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+  for (const std::wstring& entry : view.Entries)
+    SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
   SendMessageW(list, CB_SETCURSEL, 0, 0);
 
   // A control that loses its enabled state while it has the focus would

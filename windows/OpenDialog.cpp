@@ -50,8 +50,7 @@ constexpr TControlShift kShifts[] = {
     {1152, 0, kExtraHeight, 170, 0},          // file-name edit box
     {1148, 0, kExtraHeight, 170, 0},          // file-name combo box
     {1136, 0, kExtraHeight, 170, 0},          // file-type list
-    {IDOK, 180, kExtraHeight, 25, 0},
-    {IDCANCEL, 180, kExtraHeight, 25, 0},
+    {IDOK, 180, kExtraHeight, 25, 0},        {IDCANCEL, 180, kExtraHeight, 25, 0},
 };
 
 void EnlargeDialog(HWND hook) {

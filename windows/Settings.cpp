@@ -2,7 +2,6 @@
 
 #include <shellapi.h>
 
-
 namespace {
 
 // Owns one open registry key.
@@ -54,7 +53,8 @@ void ReadSettings(TProgramState& program) {
   program.Language = NormalizeLanguage(stored);
 
   HINSTANCE module = GetModuleHandleW(nullptr);
-  for (int n = 1; n <= kUiStringCount; ++n) program.Strings[n] = LoadUiString(module, StringResourceId(program.Language, n));
+  for (int n = 1; n <= kUiStringCount; ++n)
+    program.Strings[n] = LoadUiString(module, StringResourceId(program.Language, n));
 }
 
 void WriteSettings(const TProgramState& program) {

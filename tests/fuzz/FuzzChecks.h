@@ -7,8 +7,8 @@
 #include <tuple>
 
 #include "RiffBuilder.h"
-#include "core/Driver.h"
 #include "avi/QmAVIFile.h"
+#include "core/Driver.h"
 
 namespace fuzzcheck {
 
@@ -19,9 +19,12 @@ namespace fuzzcheck {
 // per two bytes, what a scan over damage costs at worst) the walk is going
 // round: every call then fails, so that it ends and is reported.
 struct TCountingFileStream : TFileStream64 {
-  TCountingFileStream(const std::string& name, std::int64_t budget) : TFileStream64(name, kModeAnalyse), Budget(budget) {}
+  TCountingFileStream(const std::string& name, std::int64_t budget)
+      : TFileStream64(name, kModeAnalyse), Budget(budget) {}
   std::int64_t Read(void* b, std::int64_t n) override { return ++Calls > Budget ? 0 : TFileStream64::Read(b, n); }
-  std::int64_t Seek(std::int64_t o, std::uint16_t r) override { return ++Calls > Budget ? -1 : TFileStream64::Seek(o, r); }
+  std::int64_t Seek(std::int64_t o, std::uint16_t r) override {
+    return ++Calls > Budget ? -1 : TFileStream64::Seek(o, r);
+  }
   std::int64_t Write(const void*, std::int64_t) override { return ++Writes, 0; }
   std::int64_t Calls = 0, Writes = 0, Budget;
 };
@@ -37,8 +40,8 @@ inline std::string CheckReader(const std::string& path, const Bytes& data, std::
     TQmAVIFileReader r(&s);
     FUZZ_CHECK(r.Status == (riff ? 0 : -4), "Status " + std::to_string(r.Status));
     auto results = [&r] {
-      return std::tuple(r.VideoStreamHeaderPos, r.VideoStreamHeaderSize, r.VideoFormatPos, r.VideoFormatSize, r.NodeCount,
-                        r.Integrity, r.DamagedCount, r.AudioStreamCount, r.HeadersRead, r.CodecFamily);
+      return std::tuple(r.VideoStreamHeaderPos, r.VideoStreamHeaderSize, r.VideoFormatPos, r.VideoFormatSize,
+                        r.NodeCount, r.Integrity, r.DamagedCount, r.AudioStreamCount, r.HeadersRead, r.CodecFamily);
     };
     for (int pass = 0; riff && pass < 2; ++pass) {
       const auto before = results();
@@ -67,8 +70,11 @@ inline std::string CheckDriver(const std::string& path, const Bytes& data, bool 
   FUZZ_CHECK(ReadBytes(path) == data, "the analysis changed the file");
   if (s.FileStatus != fsOk) return s.FileStatus == fsNotAvi ? "" : "analysis status " + std::to_string(s.FileStatus);
   const auto size = static_cast<std::int64_t>(data.size());
-  auto holds = [&](std::int64_t p, FourCC v) { return p == 0 || (p > 0 && p + 4 <= size && FourCCFromBytes(&data[p]) == v); };
-  FUZZ_CHECK(holds(s.HandlerFieldPos, s.OriginalHandler) && holds(s.CompressionFieldPos, s.OriginalCompression), "fields");
+  auto holds = [&](std::int64_t p, FourCC v) {
+    return p == 0 || (p > 0 && p + 4 <= size && FourCCFromBytes(&data[p]) == v);
+  };
+  FUZZ_CHECK(holds(s.HandlerFieldPos, s.OriginalHandler) && holds(s.CompressionFieldPos, s.OriginalCompression),
+             "fields");
   const TAppState analysed = s;
   auto convert = [&](TCodecId target) -> std::string {
     const Bytes before = ReadBytes(path);
@@ -86,14 +92,16 @@ inline std::string CheckDriver(const std::string& path, const Bytes& data, bool 
     fresh.AnyCase = anyCase;
     ProcessFile(fresh, path, kNoCodec);
     FUZZ_CHECK(std::tie(fresh.CurrentCodec, fresh.HandlerFieldPos, fresh.CompressionFieldPos) ==
-                   std::tie(target, s.HandlerFieldPos, s.CompressionFieldPos), "the converted file does not read as codec" + to);
+                   std::tie(target, s.HandlerFieldPos, s.CompressionFieldPos),
+               "the converted file does not read as codec" + to);
     return {};
   };
   const auto targets = OfferedTargets(analysed.OriginalCodec);
   for (TCodecId target : targets) {
     if (std::string e = convert(target); !e.empty()) return e;
     if (std::string e = convert(analysed.OriginalCodec); !e.empty()) return "back: " + e;
-    FUZZ_CHECK(ReadBytes(path) == data, "converting back from codec " + std::to_string(target) + " did not restore the file");
+    FUZZ_CHECK(ReadBytes(path) == data,
+               "converting back from codec " + std::to_string(target) + " did not restore the file");
   }
   return {};
 }

@@ -4,8 +4,8 @@
 #include "Cli.h"
 
 #ifdef _WIN32
-#include <shellapi.h>
 #include <windows.h>
+#include <shellapi.h>
 
 #include "platform/OsFile.h"
 // A console; _isatty would also take the NUL device for one.

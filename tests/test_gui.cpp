@@ -2,10 +2,10 @@
 // templates and procedure in this process, and the real tovacrex.exe in its
 // own, both read and driven through the same window messages. The texts
 // expected are the resource script's, as the engine takes them from it.
+#include <windows.h>
 #include <commdlg.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
-#include <windows.h>
 
 #include <process.h>
 #include <algorithm>

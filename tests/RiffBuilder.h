@@ -1,7 +1,6 @@
 // The test inputs: RIFF/AVI byte images stated in a few lines, the seed
-// corpus (sound files of every codec and layout, and damaged ones), random
-// damage to them, an in-memory stream that behaves like a file; and files:
-// a private folder, whole-file reads and writes, the README's tables.
+// corpus, random damage to it, an in-memory stream; a private folder and
+// whole-file reads and writes.
 //
 //   Image img = Build({Riff("AVI ", {List("hdrl", {Chunk("avih", 56).Label("avih")}),
 //                                    Raw("garbage"), Chunk("JUNK", 5).Sized(1000)})});
@@ -53,24 +52,6 @@ inline void WriteBytes(const std::string& name, const Bytes& data) {
 inline Bytes ReadBytes(const std::string& name) {
   std::ifstream f(Path(name), std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-// The cells of the rows of the README's table whose header starts with
-// `header`: the documentation states the texts and codes the program holds.
-inline std::vector<std::vector<std::string>> ReadmeTable(const std::string& header) {
-  std::ifstream f(std::string(TOVACREX_SOURCE_DIR) + "/README.md");
-  std::vector<std::vector<std::string>> rows;
-  bool in = false;
-  for (std::string line; std::getline(f, line);) {
-    if (line.rfind(header, 0) == 0)
-      in = true;
-    else if (in && line.rfind("|", 0) != 0)
-      break;
-    else if (in && line.rfind("|---", 0) != 0 && (rows.emplace_back(), true))
-      for (std::size_t at = 1, bar; (bar = line.find(" |", at)) != std::string::npos; at = bar + 2)
-        rows.back().push_back(line.substr(at + 1, bar - at - 1));
-  }
-  return rows;
 }
 
 namespace riff {
@@ -219,25 +200,13 @@ inline Bytes Mutate(Bytes b, std::mt19937& rng) {
   for (int k = 0, n = 1 + static_cast<int>(rng() % 3); k < n && b.size() > 8; ++k) {
     std::size_t at = any(b.size() - 4) & ~std::size_t{rng() % 2};
     if (!heads.empty() && rng() % 2) at = std::min(heads[any(heads.size())], b.size() - 4);
-    switch (rng() % 6) {
-      case 0:
-        Set32(b, at, kSizes[any(std::size(kSizes))]);
-        break;
-      case 1:
-        Set32(b, at, rng() % 2 ? FCC("LIST") : FCC("strl"));
-        break;
-      case 2:
-        std::swap(b[at], b[any(b.size())]);
-        break;
-      case 3:
-        b.resize(any(b.size()));
-        break;
-      case 4:
-        b[at] = static_cast<std::uint8_t>(rng());
-        break;
-      default:
-        b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), any(9), static_cast<std::uint8_t>(rng()));
-    }
+    const std::uint32_t kind = rng() % 6;
+    if (kind == 0) Set32(b, at, kSizes[any(std::size(kSizes))]);
+    if (kind == 1) Set32(b, at, rng() % 2 ? FCC("LIST") : FCC("strl"));
+    if (kind == 2) std::swap(b[at], b[any(b.size())]);
+    if (kind == 3) b.resize(any(b.size()));
+    if (kind == 4) b[at] = static_cast<std::uint8_t>(rng());
+    if (kind == 5) b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), any(9), static_cast<std::uint8_t>(rng()));
   }
   return b;
 }

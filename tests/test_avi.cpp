@@ -13,35 +13,27 @@ using namespace riff;
 namespace {
 
 // Walks a file as the AVI reader does (containers stay open, other chunks
-// are left at once) and notes each header: "LIST:hdrl@24", "avih@32+56", with
+// are left at once) and notes each header: "LIST:hdrl@24 avih@32+56", with
 // "*" when found by scanning and "?" when the stream is not at the data.
-std::vector<std::string> Walk(const Bytes& bytes, std::int64_t streams = 1, int scanFrom = -1) {
+std::string Walk(const Bytes& bytes, std::int64_t streams = 1, int scanFrom = -1) {
   MemoryStream s(bytes, 100000);
   TQMRIFFStream rs(&s);
   rs.StreamCount = streams;
-  std::vector<std::string> seen;
-  while (!rs.EndOfFile) {
+  std::string seen;
+  for (int n = 0; !rs.EndOfFile;) {
     if (rs.EndOfChunk) {
       rs.Ascend();
     } else if (rs.Descend()) {
-      if (static_cast<int>(seen.size()) == scanFrom) rs.Resync = true;
+      if (n++ == scanFrom) rs.Resync = true;
       const bool container = riffid::IsContainer(rs.ChunkId);
-      seen.push_back(Code(rs.ChunkId) + (container ? ":" + Code(rs.FormType) : "") + "@" + std::to_string(rs.DataPos) +
-                     (container ? "" : "+" + std::to_string(rs.ChunkSize)) + (rs.Resync ? "*" : "") +
-                     (s.Seek(0, 1) == rs.DataPos ? "" : "?"));
+      seen += (seen.empty() ? "" : " ") + Code(rs.ChunkId) + (container ? ":" + Code(rs.FormType) : "") + "@" +
+              std::to_string(rs.DataPos) + (container ? "" : "+" + std::to_string(rs.ChunkSize)) +
+              (rs.Resync ? "*" : "") + (s.Seek(0, 1) == rs.DataPos ? "" : "?");
       if (!container) rs.Ascend();
     }
   }
   return seen;
 }
-
-struct WalkCase {  // scan mode forced from the scanFrom-th header on
-  const char* name;
-  Image img;
-  std::vector<std::string> seen;
-  std::int64_t streams = 1;
-  int scanFrom = -1;
-};
 
 Bytes Entries(std::initializer_list<std::pair<const char*, std::uint32_t>> entries, std::size_t size) {
   Bytes b;
@@ -50,66 +42,53 @@ Bytes Entries(std::initializer_list<std::pair<const char*, std::uint32_t>> entri
 }
 // An AVI form holding only a "hdrl" list of these pieces.
 Image Hdrl(std::vector<Piece> pieces) { return Build({Riff("AVI ", {List("hdrl", std::move(pieces))})}); }
+Image Avi(std::vector<Piece> pieces) { return Build({Riff("AVI ", std::move(pieces))}); }
 Image ScanLimitFile(std::uint32_t size) {
   Bytes data = Text(std::string("strh\4\0\0\0abcd", 12));
   return data.resize(size), Hdrl({Raw(Bytes{1, 2}), Chunk("JUNK", data)});
 }
 
 TEST(ChunkWalker, Walks) {
-  std::vector<WalkCase> cases{
+  const std::string head = "RIFF:AVI @12 LIST:hdrl@24 ";
+  struct {
+    const char* name;
+    Image img;
+    std::string seen;
+    std::int64_t streams = 1;
+    int scanFrom = -1;  // scan mode forced from this header on
+  } cases[] = {
       {"sizes, pad bytes",
-       Build({Riff("AVI ", {List("hdrl", {Chunk("avih", 56)}), Chunk("JUNK", 5),
-                            List("movi", {Chunk("00dc", 3), Chunk("01wb", 4)}), Chunk("idx1", 32)})}),
-       {"RIFF:AVI @12", "LIST:hdrl@24", "avih@32+56", "JUNK@96+5", "LIST:movi@114", "00dc@122+3", "01wb@134+4",
-        "idx1@146+32"},
-       2},
+       Avi({List("hdrl", {Chunk("avih", 56)}), Chunk("JUNK", 5), List("movi", {Chunk("00dc", 3), Chunk("01wb", 4)}),
+            Chunk("idx1", 32)}),
+       head + "avih@32+56 JUNK@96+5 LIST:movi@114 00dc@122+3 01wb@134+4 idx1@146+32", 2},
       {"container shorter than its type is empty",
        Build({Riff("AVI ", {List("hdrl", {}).Sized(3), Chunk("JUNK", 6)}), Riff("AVIX", {}).Sized(0)}),
-       {"RIFF:AVI @12", "LIST:hdrl@24", "JUNK@32+6", "RIFF:AVIX@50"}},
-      {"chunk overrunning its list: scan mode",
-       Build({Riff("AVI ", {List("hdrl", {Chunk("avih", 8).Sized(20)}), Chunk("JUNK", 16)})}),
-       {"RIFF:AVI @12", "LIST:hdrl@24", "avih@32+20*", "JUNK@48+16*"}},
-      {"size 0x7FFFFFFF is taken",
-       Hdrl({Chunk("JUNK", 8).Sized(0x7FFFFFFF), Chunk("strh", 4)}),
-       {"RIFF:AVI @12", "LIST:hdrl@24", "JUNK@32+2147483647*", "strh@48+4*"}},
-      {"size 0x80000000 is scanned past",
-       Hdrl({Chunk("JUNK", 8).Sized(0x80000000), Chunk("strh", 4)}),
-       {"RIFF:AVI @12", "LIST:hdrl@24", "strh@48+4*"}},
-      {"scan: 10 MiB taken",
-       ScanLimitFile(0xA00000),
-       {"RIFF:AVI @12", "LIST:hdrl@24", "JUNK@34+10485760*", "strh@42+4*", "abcd@50+0*"}},
-      {"scan: one byte more is not",
-       ScanLimitFile(0xA00001),
-       {"RIFF:AVI @12", "LIST:hdrl@24", "strh@42+4*", "abcd@50+0*"}},
-      {"scan: a chunk past the end is not",
-       Hdrl({Raw(Bytes{1, 2}), Chunk("strh", 4), Chunk("JUNK", 8).Sized(9)}),
-       {"RIFF:AVI @12", "LIST:hdrl@24", "strh@34+4*"}},
-      {"scan: one ending at the end is",
-       Hdrl({Raw(Bytes{1, 2}), Chunk("strh", 4), Chunk("JUNK", 8)}),
-       {"RIFF:AVI @12", "LIST:hdrl@24", "strh@34+4*", "JUNK@46+8*"}},
+       head + "JUNK@32+6 RIFF:AVIX@50"},
+      {"chunk overrunning its list: scan mode", Avi({List("hdrl", {Chunk("avih", 8).Sized(20)}), Chunk("JUNK", 16)}),
+       head + "avih@32+20* JUNK@48+16*"},
+      {"size 0x7FFFFFFF is taken", Hdrl({Chunk("JUNK", 8).Sized(0x7FFFFFFF), Chunk("strh", 4)}),
+       head + "JUNK@32+2147483647* strh@48+4*"},
+      {"size 0x80000000 is scanned past", Hdrl({Chunk("JUNK", 8).Sized(0x80000000), Chunk("strh", 4)}),
+       head + "strh@48+4*"},
+      {"scan: 10 MiB taken", ScanLimitFile(0xA00000), head + "JUNK@34+10485760* strh@42+4* abcd@50+0*"},
+      {"scan: one byte more is not", ScanLimitFile(0xA00001), head + "strh@42+4* abcd@50+0*"},
+      {"scan: a chunk past the end is not", Hdrl({Raw(Bytes{1, 2}), Chunk("strh", 4), Chunk("JUNK", 8).Sized(9)}),
+       head + "strh@34+4*"},
+      {"scan: one ending at the end is", Hdrl({Raw(Bytes{1, 2}), Chunk("strh", 4), Chunk("JUNK", 8)}),
+       head + "strh@34+4* JUNK@46+8*"},
       {"scan: slides by two over letters, retries two on past a bad size",
-       Hdrl({Raw(Text(std::string("\1\2abJUNK\4\0\0\0wxyz", 16)))}),
-       {"RIFF:AVI @12", "LIST:hdrl@24", "JUNK@36+4*"}},
+       Hdrl({Raw(Text(std::string("\1\2abJUNK\4\0\0\0wxyz", 16)))}), head + "JUNK@36+4*"},
       {"scan: stream index head skipped",
-       Build({Riff("AVI ", {List("movi", {Chunk("ix00", Entries({{"00dc", 2}, {"00dc", 2}, {"00dc", 2}}, 64))})})}),
-       {"RIFF:AVI @12", "LIST:movi@24", "ix00@32+64*", "00dc@72+2*"},
-       1,
-       2},
+       Avi({List("movi", {Chunk("ix00", Entries({{"00dc", 2}, {"00dc", 2}, {"00dc", 2}}, 64))})}),
+       "RIFF:AVI @12 LIST:movi@24 ix00@32+64* 00dc@72+2*", 1, 2},
       {"scan: legacy index entries of known streams",
-       Build({Riff("AVI ", {Chunk("idx1", Entries({{"01dc", 0x10}, {"00dc", 0x12}}, 32)), Chunk("JUNK", 16)})}),
-       {"RIFF:AVI @12", "idx1@20+32*", "00dc@44+18*", "JUNK@60+16*"},
-       1,
-       1},
+       Avi({Chunk("idx1", Entries({{"01dc", 0x10}, {"00dc", 0x12}}, 32)), Chunk("JUNK", 16)}),
+       "RIFF:AVI @12 idx1@20+32* 00dc@44+18* JUNK@60+16*", 1, 1},
       {"scan: into a rec list, out of ended lists",
-       Build({Riff("AVI ", {List("movi", {List("rec ", {Chunk("00dc", 4), Chunk("00dc", 6)})}), Chunk("JUNK", 4)})}),
-       {"RIFF:AVI @12", "LIST:movi@24", "LIST:rec @36*", "00dc@44+4*", "00dc@56+6*", "JUNK@70+4*"},
-       1,
-       2},
+       Avi({List("movi", {List("rec ", {Chunk("00dc", 4), Chunk("00dc", 6)})}), Chunk("JUNK", 4)}),
+       "RIFF:AVI @12 LIST:movi@24 LIST:rec @36* 00dc@44+4* 00dc@56+6* JUNK@70+4*", 1, 2},
   };
-  for (const WalkCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(Walk(c.img.bytes, c.streams, c.scanFrom), c.seen);
-  }
+  for (const auto& c : cases) EXPECT_EQ(Walk(c.img.bytes, c.streams, c.scanFrom), c.seen) << c.name;
 }
 
 // The video fields' records, the codes, integrity, damaged chunks, audio streams.
@@ -125,62 +104,53 @@ Found Analyse(const Bytes& bytes, std::int64_t readAhead = TQMRIFFStream::kReadA
       r.DamagedCount,         r.AudioStreamCount};
 }
 Bytes Cut(Bytes b, std::int64_t size) { return b.resize(static_cast<std::size_t>(size)), b; }
-std::string Z4(4, '\0');
+Bytes Patched(Bytes b, std::initializer_list<std::pair<std::int64_t, std::uint32_t>> words) {
+  for (auto [at, word] : words) Set32(b, static_cast<std::size_t>(at), word);
+  return b;
+}
+// Found where the image has its stream "p" (strh, strf).
+Found At(const Image& i, const std::string& codes, std::int32_t integrity = 0, std::int32_t damaged = 0,
+         std::int32_t audio = 0, const std::string& p = "v") {
+  return {i.DataPos(p + ".strh"), i.DataPos(p + ".strf"), codes, integrity, damaged, audio};
+}
+const std::string Z4(4, '\0'), kNone = Z4 + "/" + Z4;
 
 TEST(AviReader, FindsTheVideoStream) {
   const Image plain = MakeAvi({.audio = true, .audioFirst = true, .extraStrl = {Chunk("strn", Text("video"))}});
+  const Image div3 = MakeAvi("div3", "DIV3");
   const Image two = Hdrl({Chunk("avih", 56), Strl("vids", "div3", "DIV3", "a"), Strl("vids", "xvid", "XVID", "b")});
   const std::string code("\1\2\3\4");  // no letters: only the gap makes the scan look
-  const Image gap = Build({Riff("AVI ", {List("hdrl", {Chunk("avih", 56), Raw(Bytes{1, 2, 3, 4, 5, 6}),
-                                                       Chunk("JUNK", 8), Strl("vids", code, code, "v")}),
-                                         List("movi", {Chunk("00dc", 10)})})});
-  Image noFormat = two, longForm = plain, tinyHdrl = MakeAvi("div3", "DIV3"), hugeStrl = tinyHdrl, tinyForm = tinyHdrl,
-        shortStrl = tinyHdrl, emptyForm = tinyHdrl;
-  Set32(noFormat.bytes, static_cast<std::size_t>(two.HeaderPos("b.strf")),
-        FCC("strd"));  // the later stream's format is gone
-  Set32(longForm.bytes, 4, 0x7FFFFFF0);
-  Set32(tinyHdrl.bytes, 16, 5);
-  Set32(tinyForm.bytes, 4, 5), Set32(tinyForm.bytes, 16, 5);
-  Set32(emptyForm.bytes, 4, 4);
-  const Image late = Build({Riff("AVI ", {List("hdrl", {Strl("vids", "div3", "DIV3", "v")}), Chunk("JUNK", 8),
-                                          Strl("vids", "cvid", "cvid", "w")})});
-  Set32(hugeStrl.bytes, static_cast<std::size_t>(hugeStrl.HeaderPos("v.strl") + 4), 0x7FFFFFFF);
-  Set32(shortStrl.bytes, static_cast<std::size_t>(shortStrl.HeaderPos("v.strl") + 4), 40);
-  auto v = [&](const Image& i) { return std::pair(i.DataPos("v.strh"), i.DataPos("v.strf")); };
+  const Image gap = Avi(
+      {List("hdrl", {Chunk("avih", 56), Raw(Bytes{1, 2, 3, 4, 5, 6}), Chunk("JUNK", 8), Strl("vids", code, code, "v")}),
+       List("movi", {Chunk("00dc", 10)})});
+  const Image late =
+      Avi({List("hdrl", {Strl("vids", "div3", "DIV3", "v")}), Chunk("JUNK", 8), Strl("vids", "cvid", "cvid", "w")});
+  const Image idx1 = Avi({List("hdrl", {Strl("vids", "xvid", "XVID", "v")}), Chunk("idx1", 32)});
+  const std::int64_t strlSize = div3.HeaderPos("v.strl") + 4;
   const std::tuple<const char*, Bytes, Found> cases[] = {
-      {"audio first, extra chunks", plain.bytes, {v(plain).first, v(plain).second, "DX50/DX50", 0, 0, 1}},
-      {"the last video stream wins", two.bytes, {two.DataPos("b.strh"), two.DataPos("b.strf"), "xvid/XVID", 0, 0, 0}},
-      {"its format or none, never another stream's", noFormat.bytes, {two.DataPos("b.strh"), 0, "xvid/" + Z4, 0, 0, 0}},
-      {"cut inside the format",
-       Cut(plain.bytes, v(plain).second + 20),
-       {v(plain).first, v(plain).second, "DX50/DX50", -2, 1, 1}},
-      {"cut inside a header", Cut(plain.bytes, plain.HeaderPos("v.strh") + 5), {0, 0, Z4 + "/" + Z4, -2, 0, 1}},
-      {"header list of 5 bytes: its stream lists are read behind it",
-       tinyHdrl.bytes,
-       {v(tinyHdrl).first, v(tinyHdrl).second, "div3/DIV3", -1, 3, 0}},
+      {"audio first, extra chunks", plain.bytes, At(plain, "DX50/DX50", 0, 0, 1)},
+      {"the last video stream wins", two.bytes, At(two, "xvid/XVID", 0, 0, 0, "b")},
+      {"its format or none, never another stream's",
+       Patched(two.bytes, {{two.HeaderPos("b.strf"), FCC("strd")}}),
+       {two.DataPos("b.strh"), 0, "xvid/" + Z4, 0, 0, 0}},
+      {"cut inside the format", Cut(plain.bytes, plain.DataPos("v.strf") + 20), At(plain, "DX50/DX50", -2, 1, 1)},
+      {"cut inside a header", Cut(plain.bytes, plain.HeaderPos("v.strh") + 5), {0, 0, kNone, -2, 0, 1}},
+      {"header list of 5 bytes: its stream lists are read behind it", Patched(div3.bytes, {{16, 5}}),
+       At(div3, "div3/DIV3", -1, 3)},
       {"form and header list of 5 bytes: their stream lists are read at the top level",
-       tinyForm.bytes,
-       {v(tinyForm).first, v(tinyForm).second, "div3/DIV3", -1, 3, 0}},
-      {"empty form: its header list is read at the top level",
-       emptyForm.bytes,
-       {v(emptyForm).first, v(emptyForm).second, "div3/DIV3", 0, 0, 0}},
-      {"a stream list behind the header list does not replace its video stream",
-       late.bytes,
-       {v(late).first, v(late).second, "div3/DIV3", 0, 0, 0}},
-      {"stream list of 40 bytes: the format behind it is its own",
-       shortStrl.bytes,
-       {v(shortStrl).first, v(shortStrl).second, "div3/DIV3", -1, 3, 0}},
-      {"a stream list of 0x7FFFFFFF bytes is walked by sizes",
-       hugeStrl.bytes,
-       {v(hugeStrl).first, v(hugeStrl).second, "div3/DIV3", 0, 0, 0}},
-      {"form longer than the file", longForm.bytes, {v(plain).first, v(plain).second, "DX50/DX50", -2, 0, 1}},
-      {"a gap: the chunk before it is damaged", gap.bytes, {v(gap).first, v(gap).second, code + "/" + code, -1, 1, 0}},
-      {"legacy index instead of movi",
-       Build({Riff("AVI ", {List("hdrl", {Strl("vids", "xvid", "XVID", "v")}), Chunk("idx1", 32)})}).bytes,
-       {44, 108, "xvid/XVID", 0, 0, 0}},
+       Patched(div3.bytes, {{4, 5}, {16, 5}}), At(div3, "div3/DIV3", -1, 3)},
+      {"empty form: its header list is read at the top level", Patched(div3.bytes, {{4, 4}}), At(div3, "div3/DIV3")},
+      {"a stream list behind the header list does not replace its video stream", late.bytes, At(late, "div3/DIV3")},
+      {"stream list of 40 bytes: the format behind it is its own", Patched(div3.bytes, {{strlSize, 40}}),
+       At(div3, "div3/DIV3", -1, 3)},
+      {"a stream list of 0x7FFFFFFF bytes is walked by sizes", Patched(div3.bytes, {{strlSize, 0x7FFFFFFF}}),
+       At(div3, "div3/DIV3")},
+      {"form longer than the file", Patched(plain.bytes, {{4, 0x7FFFFFF0}}), At(plain, "DX50/DX50", -2, 0, 1)},
+      {"a gap: the chunk before it is damaged", gap.bytes, At(gap, code + "/" + code, -1, 1)},
+      {"legacy index instead of movi", idx1.bytes, At(idx1, "xvid/XVID")},
       {"no AVI form",
        Build({Riff("WAVE", {List("hdrl", {Strl("vids", "xvid", "XVID", "v")})})}).bytes,
-       {0, 0, Z4 + "/" + Z4, 0, 0, 0}},
+       {0, 0, kNone, 0, 0, 0}},
       {"not RIFF", Text("RIFX and more bytes"), {-1, -1, "", -4, 0, 0}},
       {"11 bytes", Text("RIFF\4\0\0\0AVI"), {-1, -1, "", -4, 0, 0}},
   };

@@ -98,40 +98,56 @@ TOutcome Undo(const TUndoEntry& u, const TOptions& opt) {
   // gets its old one back; one that holds the old code already is left (its
   // write never happened, as after a power cut between the two, or was
   // undone before); any other value refuses the file.
-  FourCC handler = s.OriginalHandler, compression = s.OriginalCompression;  // as the undo leaves them
-  const FourCC* done = nullptr;
+  // A Matroska file's CRC-32s over its code are fields too.
+  struct TField {
+    std::int64_t pos;
+    FourCC value;  // as the undo leaves it
+    bool named = false;
+  };
+  std::vector<TField> fields;
+  if (s.HandlerFieldPos) fields.push_back({s.HandlerFieldPos, s.OriginalHandler});
+  if (s.CompressionFieldPos) fields.push_back({s.CompressionFieldPos, s.OriginalCompression});
+  for (const TMkvCrc& crc : s.Crcs) fields.push_back({crc.ValuePos, crc.Stored});
   std::vector<TFieldWrite> writes;
-  for (const TFieldWrite* w : {&u.plan.Handler, u.plan.Compression ? &*u.plan.Compression : nullptr}) {
-    if (!w) continue;
-    FourCC* field = w->Position == s.HandlerFieldPos       ? &handler
-                    : w->Position == s.CompressionFieldPos ? &compression
-                                                           : nullptr;
-    if (!field || field == done) {
-      o.error = "the record's offset " + Hex(w->Position) + " is not where this file's handler (" +
+  for (const TFieldWrite& w : u.plan.Writes) {
+    auto field = std::find_if(fields.begin(), fields.end(), [&](const TField& f) { return f.pos == w.Position; });
+    if (field == fields.end() || field->named) {
+      std::string crcs;
+      for (const TMkvCrc& crc : s.Crcs) crcs += (crcs.empty() ? "" : ", ") + Hex(crc.ValuePos);
+      o.error = "the record's offset " + Hex(w.Position) + " is not where this file's handler (" +
                 (s.HandlerFieldPos ? Hex(s.HandlerFieldPos) : "none") + ") or compression field (" +
-                (s.CompressionFieldPos ? Hex(s.CompressionFieldPos) : "none") + ") lies; nothing written";
+                (s.CompressionFieldPos ? Hex(s.CompressionFieldPos) : "none") + ")" +
+                (crcs.empty() ? "" : " or a CRC-32 over it (" + crcs + ")") + " lies; nothing written";
       return o;
     }
-    done = field;
-    if (*field == w->New) continue;
-    if (*field != w->Old) {
-      o.error = "changed since the conversion: " + Quoted(*field) + " at " + Hex(w->Position) +
-                ", where the record wrote " + Quoted(w->Old) + "; nothing written";
+    field->named = true;
+    if (field->value == w.New) continue;
+    if (field->value != w.Old) {
+      o.error = "changed since the conversion: " + Quoted(field->value) + " at " + Hex(w.Position) +
+                ", where the record wrote " + Quoted(w.Old) + "; nothing written";
       return o;
     }
-    *field = w->New;
-    writes.push_back(*w);
+    field->value = w.New;
+    writes.push_back(w);
   }
-  if (writes.size() == 2 && FieldsOverlap(s.HandlerFieldPos, s.CompressionFieldPos)) {
+  if (s.Container == ctAvi && writes.size() == 2 && FieldsOverlap(s.HandlerFieldPos, s.CompressionFieldPos)) {
     o.error = "the file's two fields overlap; nothing written";
     return o;
   }
-  o.target = DetectCodec(handler, compression, opt.anyCase);
+  auto after = [&](std::int64_t pos, FourCC now) {  // a field that does not count stays as found
+    for (const TField& f : fields)
+      if (pos && f.pos == pos) return f.value;
+    return now;
+  };
+  const FourCC handler = after(s.HandlerFieldPos, s.OriginalHandler);
+  const FourCC compression = after(s.CompressionFieldPos, s.OriginalCompression);
+  o.target = s.Container == ctMatroska ? DetectCodecByCompression(compression, opt.anyCase)
+                                       : DetectCodec(handler, compression, opt.anyCase);
   if (writes.empty()) {
     o.action = "unchanged";
     return o;
   }
-  o.plan = TConversionPlan{writes[0], writes.size() == 2 ? std::optional(writes[1]) : std::nullopt};
+  o.plan = TConversionPlan{writes};
   if (opt.dryRun) {
     o.action = "dry-run";
     return o;
@@ -150,12 +166,12 @@ void ListCodecs(std::ostream& out, bool json) {
                           {"handler", FourCCText(p.Handler)},
                           {"compression", FourCCText(p.Compression)},
                           {"group", group},
-                          {"targets", TargetNames(id)}});
+                          {"targets", TargetNames(OfferedTargets(id))}});
     } else {
       char line[160];
       std::snprintf(line, sizeof line, "%2d  %-20s %s/%s  %-11s -> ", id, CodecNames[id], FourCCText(p.Handler).c_str(),
                     FourCCText(p.Compression).c_str(), group);
-      out << line << TargetList(id) << "\n";
+      out << line << TargetList(OfferedTargets(id)) << "\n";
     }
   }
   if (json) out << Dump(list) << "\n";
@@ -240,7 +256,8 @@ int RunUndo(std::vector<TUndoEntry> entries, const TOptions& opt, const std::str
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal) {
   using namespace cli;
   CLI::App app{
-      "Converts AVI files between MPEG-4 video codecs by rewriting the video stream's handler and compression "
+      "Converts AVI and Matroska files between MPEG-4 video codecs by rewriting the video stream's handler and "
+      "compression "
       "codes in place; the video data is not touched.",
       kProgram};
   app.allow_windows_style_options(false);  // "/x.avi" is a file name, also on Windows
@@ -257,7 +274,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   std::string codec, recordName;
   const std::string jsonHelp = "print one JSON array (schema: docs/cli-json.schema.json)";
   const std::string recursiveHelp =
-      "a folder stands for the files below it named *.avi (any letter case), sorted by path";
+      "a folder stands for the files below it named *.avi or *.mkv (any letter case), sorted by path";
   const std::string mtimeHelp = "set each file's modification time back to what it was";
   unsigned jobs = 0;  // 0: as many as suit the command
   const std::string jobsHelp = "files handled at once (default: the number of processors";
@@ -269,7 +286,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   info->add_flag("-r,--recursive", recursive, recursiveHelp);
   info->add_flag("--any-case", opt.anyCase, anyCaseHelp);
   info->add_option("-j,--jobs", jobs, jobsHelp + ")" + sameOutput)->type_name("N")->check(CLI::Range(1u, kMaxJobs));
-  info->add_option("FILE", files, "AVI files, or folders with -r")->required();
+  info->add_option("FILE", files, "AVI or Matroska files, or folders with -r")->required();
   CLI::App* convert = app.add_subcommand("convert", "Convert each file to another codec of its group, in place");
   convert
       ->add_option("--to", codec, "target codec: a name as 'codecs' lists it, any letter case, or its number 1 to 13")
@@ -293,7 +310,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
                        "append the write-ahead record to FILE (one JSON object a line), not to the history")
           ->type_name("FILE");
   convert->add_flag("--no-record", noRecord, "keep no record of the run")->excludes(recordOption);
-  convert->add_option("FILE", files, "AVI files, or folders with -r")->required();
+  convert->add_option("FILE", files, "AVI or Matroska files, or folders with -r")->required();
   CLI::App* undo = app.add_subcommand(
       "undo", "Put back what convert recorded it wrote, in each file whose fields still hold what it wrote");
   undo->add_flag("--dry-run", opt.dryRun, "show what would be written, write nothing");
@@ -350,11 +367,11 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       else
         run = runs.back(), files = {run};
     }
-    std::vector<TUndoEntry> entries = ReadRecords(Expand(files, recursive, ".json", "records", report), report);
+    std::vector<TUndoEntry> entries = ReadRecords(Expand(files, recursive, {".json"}, "records", report), report);
     opt.jobs = threads(entries.size());
     return RunUndo(std::move(entries), opt, run, report);
   }
-  const std::vector<std::string> paths = Expand(files, recursive, ".avi", "AVI files", report);
+  const std::vector<std::string> paths = Expand(files, recursive, {".avi", ".mkv"}, "AVI and Matroska files", report);
   opt.jobs = threads(paths.size());
   if (info->parsed()) {
     const std::size_t done = RunInOrder<TOutcome>(

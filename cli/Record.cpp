@@ -18,6 +18,10 @@ namespace cli {
 
 namespace {
 
+// The most writes one conversion makes: a handler and a compression code,
+// or a Matroska track's code and the CRC-32s of the elements around it.
+constexpr std::size_t kMaxWrites = 8;
+
 // A record is read whole; a bigger text than this is no record.
 constexpr std::size_t kMaxRecordBytes = std::size_t{256} << 20;
 
@@ -57,11 +61,13 @@ std::string EntryProblem(const nlohmann::json& e, std::optional<TUndoEntry>& ent
     return "it lacks \"file\", \"written\" or \"writes\"";
   if (!e["written"].get<bool>()) return {};  // skipped
   const nlohmann::json& writes = e["writes"];
-  std::optional<TFieldWrite> first = writes.empty() ? std::nullopt : Reversed(writes[0]);
-  std::optional<TFieldWrite> second = writes.size() == 2 ? Reversed(writes[1]) : std::nullopt;
-  if (!first || writes.size() > 2 || (writes.size() == 2 && !second))
-    return "\"writes\" must hold one or two fields, each an offset with an old and a new FourCC";
-  entry = TUndoEntry{e["file"].get<std::string>(), {*first, second}};
+  TConversionPlan plan;
+  for (std::size_t i = 0; i < writes.size() && i < kMaxWrites; ++i)
+    if (std::optional<TFieldWrite> w = Reversed(writes[i])) plan.Writes.push_back(*w);
+  if (plan.Writes.empty() || plan.Writes.size() != writes.size())
+    return "\"writes\" must hold one to " + std::to_string(kMaxWrites) +
+           " fields, each an offset with an old and a new FourCC";
+  entry = TUndoEntry{e["file"].get<std::string>(), std::move(plan)};
   return {};
 }
 

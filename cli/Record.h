@@ -16,7 +16,7 @@ namespace cli {
 // "new" is expected and its "old" is to be written back.
 struct TUndoEntry {
   std::string file;
-  TConversionPlan plan;  // Handler: the record's first write, Compression: its second
+  TConversionPlan plan;  // the record's writes, in its order
 };
 
 // The written entries of the records, in the order they were recorded. Reads

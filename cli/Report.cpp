@@ -5,6 +5,14 @@ namespace cli {
 
 std::string InfoLine(const TOutcome& o) {
   const TAppState& s = o.state;
+  if (s.Container == ctMatroska) {
+    std::string line =
+        o.file + ": " + CodecLabel(s.CurrentCodec) + " (Matroska, track " + std::to_string(s.TrackNumber);
+    if (!HasCode(s)) return line + ", no compression code)";
+    line += ", compression " + Quoted(s.OriginalCompression);
+    line += s.CompressionFieldPos ? " at " + Hex(s.CompressionFieldPos) : std::string(", not to be written");
+    return line + (s.Crcs.empty() ? "" : ", under " + std::to_string(s.Crcs.size()) + " CRC-32") + ")";
+  }
   std::string line = o.file + ": " + CodecLabel(s.CurrentCodec) + " (handler " + Quoted(s.OriginalHandler);
   line += s.HandlerFieldPos ? " at " + Hex(s.HandlerFieldPos) : std::string(", no field");
   line += ", compression " + Quoted(s.OriginalCompression);
@@ -21,8 +29,9 @@ std::string ConvertLine(const TOutcome& o) {
     auto one = [](const TFieldWrite& w) {
       return Quoted(w.New) + " at " + Hex(w.Position) + " (was " + Quoted(w.Old) + ")";
     };
-    line += " would write " + one(o.plan->Handler);
-    if (o.plan->Compression) line += ", " + one(*o.plan->Compression);
+    std::string writes;
+    for (const TFieldWrite& w : o.plan->Writes) writes += (writes.empty() ? "" : ", ") + one(w);
+    line += " would write " + writes;
   }
   return line;
 }

@@ -13,10 +13,10 @@ bool EndsWith(const std::string& name, const std::string& suffix) {
 
 namespace {
 
-// The files below a folder whose names end in suffix; links to folders are
+// The files below a folder whose names end in one of the suffixes; links to folders are
 // not followed, and a folder met again inside itself (a loop through a bind
 // mount, say) is not entered.
-void Walk(const std::string& folder, const std::string& suffix, std::vector<os::FolderId>& inside,
+void Walk(const std::string& folder, const TSuffixes& suffixes, std::vector<os::FolderId>& inside,
           std::vector<std::string>& found, TReport& report) {
   const os::Listing listing = os::ListFolder(folder);
   if (!listing.error.empty()) report.Fail(folder, "cannot read the folder: " + listing.error);
@@ -28,8 +28,9 @@ void Walk(const std::string& folder, const std::string& suffix, std::vector<os::
   for (const os::DirEntry& e : listing.entries) {
     const std::string path = os::JoinPath(folder, e.name);
     if (e.kind == os::EntryKind::Folder)
-      Walk(path, suffix, inside, found, report);
-    else if (e.kind == os::EntryKind::File && EndsWith(e.name, suffix))
+      Walk(path, suffixes, inside, found, report);
+    else if (e.kind == os::EntryKind::File &&
+             std::any_of(suffixes.begin(), suffixes.end(), [&](const char* x) { return EndsWith(e.name, x); }))
       found.push_back(path);
   }
   if (listing.id) inside.pop_back();
@@ -37,7 +38,7 @@ void Walk(const std::string& folder, const std::string& suffix, std::vector<os::
 
 }  // namespace
 
-std::vector<std::string> Expand(const std::vector<std::string>& args, bool recursive, const std::string& suffix,
+std::vector<std::string> Expand(const std::vector<std::string>& args, bool recursive, const TSuffixes& suffixes,
                                 const char* what, TReport& report) {
   std::vector<std::string> files;
   for (const std::string& arg : args) {
@@ -48,7 +49,7 @@ std::vector<std::string> Expand(const std::vector<std::string>& args, bool recur
     } else {
       std::vector<os::FolderId> inside;
       std::vector<std::string> found;
-      Walk(arg, suffix, inside, found, report);
+      Walk(arg, suffixes, inside, found, report);
       std::sort(found.begin(), found.end());  // byte order
       files.insert(files.end(), found.begin(), found.end());
     }

@@ -105,3 +105,24 @@ std::span<const TCodecId> OfferedTargets(TCodecId id) {
   while (n < row.size() && row[n] != 0) ++n;
   return {row.data(), n};
 }
+
+TCodecId DetectCodecByCompression(FourCC compression, bool anyCase) {
+  if (anyCase) {
+    FourCC upper = 0;
+    for (int i = 0; i < 32; i += 8) {
+      const auto c = static_cast<std::uint8_t>(compression >> i);
+      upper |= static_cast<FourCC>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c) << i;
+    }
+    compression = upper;
+  }
+  for (TCodecId id = kFirstCodec; id <= kLastCodec; ++id)
+    if (kVideoCodes[id - 1].Compression == compression) return id;  // "DIV3": DivX V3 Low, the first
+  return kUnknownCodec;
+}
+
+std::vector<TCodecId> OfferedTargetsByCompression(TCodecId id) {
+  std::vector<TCodecId> targets;
+  for (TCodecId t : OfferedTargets(id))
+    if (DetectCodecByCompression(TargetFourCCs(t).Compression, false) == t) targets.push_back(t);
+  return targets;
+}

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "avi/VideoCodes.h"
 
@@ -40,6 +41,12 @@ TCodecId DetectCodec(FourCC handler, FourCC compression, bool anyCase);
 
 // The targets offered for a recognised codec, in list order (empty for 0, 14).
 std::span<const TCodecId> OfferedTargets(TCodecId id);
+
+// A Matroska VfW track has no handler: its compression code alone names the
+// codec. DivX V3 Fast writes DivX V3 Low's code, so it is never one, nor
+// offered. With anyCase the code is taken in upper case ("xvid" as "XVID").
+TCodecId DetectCodecByCompression(FourCC compression, bool anyCase);
+std::vector<TCodecId> OfferedTargetsByCompression(TCodecId id);
 
 // The text of a target's list entry: the name, and for the original codec a
 // blank and the language's original-format mark.

@@ -1,8 +1,10 @@
 #include "Driver.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "avi/QmAVIFile.h"
+#include "mkv/MatroskaFile.h"
 #include "platform/OsFile.h"
 
 namespace {
@@ -46,6 +48,72 @@ void Analyse(TAppState& s, const std::string& fileName) {
   AnalyseStream(s, *stream);
 }
 
+// A Matroska file's first video track. The code counts only when nothing
+// stops it from being written: a file whose elements do not fit, or a
+// CRC-32 over it that could not be written true, keeps it shown but unwritten.
+void AnalyseMatroska(TAppState& s, TStream64& stream) {
+  std::optional<TMatroskaReader> reader;
+  try {
+    stream.Seek(0, 0);
+    reader.emplace(&stream);
+  } catch (...) {
+    s.FileStatus = fsScanFailed;
+    return;
+  }
+  if (reader->Status == kMkvNotMatroska) {
+    s.FileStatus = fsNotAvi;
+    return;
+  }
+  if (reader->Status < 0) {
+    s.FileStatus = fsScanFailed;
+    return;
+  }
+  s.Container = ctMatroska;
+  s.TrackNumber = reader->TrackNumber;
+  s.OriginalHandler = s.ExpectedHandler = 0;
+  s.OriginalCompression = s.ExpectedCompression = reader->Compression;
+  s.CurrentCodec = s.OriginalCodec = kUnknownCodec;
+  s.FileStatus = fsOk;
+  if (reader->CompressionPos <= 0) return;  // no code to show
+  s.CurrentCodec = s.OriginalCodec = DetectCodecByCompression(reader->Compression, s.AnyCase);
+  // A code that must not be written is still shown, with no offset. One
+  // under a CRC-32 that does not hold keeps its offset: a run stopped
+  // between the code and its CRC-32 leaves that, and undo must find both.
+  s.CompressionFieldPos = reader->CompressionPos;
+  for (const TMkvCrc& c : reader->Crcs) {
+    const std::optional<std::uint32_t> crc = StreamCrc32(stream, c.CoveredPos, c.CoveredSize);
+    if (c.OfSegment()) {
+      s.Refusal = "the Segment's CRC-32 covers the whole file, which is not written again";
+      s.CompressionFieldPos = 0;
+    } else if (!crc) {
+      s.Refusal = "a CRC-32 over the code covers more than can be checked";
+      s.CompressionFieldPos = 0;
+    } else if (*crc != c.Stored && !s.Refusal) {
+      s.Refusal = "a CRC-32 over the code does not hold for the bytes it covers";
+    }
+    s.Crcs.push_back(c);
+  }
+  if (reader->Damaged) {
+    s.Refusal = "the file's elements do not fit in their parents or the file";
+    s.CompressionFieldPos = 0;
+  }
+}
+
+// The code of a VfW track, then each CRC-32 over it, the inner ones first:
+// each new value follows from the stored one, which the analysis found true,
+// and the changes inside its range.
+std::optional<TConversionPlan> PlanMatroska(const TAppState& s, TCodecId target) {
+  if (s.CompressionFieldPos <= 0 || s.Refusal) return std::nullopt;
+  const FourCC code = target == s.OriginalCodec ? s.OriginalCompression : TargetFourCCs(target).Compression;
+  if (DetectCodecByCompression(code, s.AnyCase) != target) return std::nullopt;
+  TConversionPlan plan{{{s.CompressionFieldPos, s.ExpectedCompression, code}}};
+  const auto values = CrcsAfterChange(s.Crcs, s.CompressionFieldPos, s.ExpectedCompression, code);
+  if (!values) return std::nullopt;
+  for (std::size_t i = 0; i < s.Crcs.size(); ++i)
+    plan.Writes.push_back({s.Crcs[i].ValuePos, s.Crcs[i].Stored, (*values)[i]});
+  return plan;
+}
+
 }  // namespace
 
 void AnalyseStream(TAppState& s, TStream64& stream) {
@@ -53,6 +121,10 @@ void AnalyseStream(TAppState& s, TStream64& stream) {
   s.CompressionFieldPos = 0;
   s.CurrentCodec = kUnknownCodec;
   s.OriginalCodec = kUnknownCodec;
+  s.Container = ctAvi;
+  s.TrackNumber = 0;
+  s.Crcs.clear();
+  s.Refusal = nullptr;
   std::unique_ptr<TQmAVIFileReader> reader;
   try {
     reader = std::make_unique<TQmAVIFileReader>(&stream);
@@ -62,6 +134,7 @@ void AnalyseStream(TAppState& s, TStream64& stream) {
   }
   if (reader->Status < 0) {
     s.FileStatus = StatusFromReader(reader->Status);
+    if (s.FileStatus == fsNotAvi && s.Matroska) AnalyseMatroska(s, stream);
     return;
   }
   try {
@@ -98,17 +171,18 @@ bool WriteField(TStream64& stream, std::int64_t pos, FourCC value) {
 }  // namespace
 
 bool ApplyPlan(TStream64& stream, const TConversionPlan& plan) {
-  if (!FieldHolds(stream, plan.Handler.Position, plan.Handler.Old)) return false;
-  if (plan.Compression && !FieldHolds(stream, plan.Compression->Position, plan.Compression->Old)) return false;
-  const bool handler = WriteField(stream, plan.Handler.Position, plan.Handler.New);
-  const bool compression =
-      handler && (!plan.Compression || WriteField(stream, plan.Compression->Position, plan.Compression->New));
+  const std::vector<TFieldWrite>& writes = plan.Writes;
+  if (writes.empty()) return false;
+  for (const TFieldWrite& w : writes)
+    if (!FieldHolds(stream, w.Position, w.Old)) return false;
+  std::size_t done = 0;
+  while (done < writes.size() && WriteField(stream, writes[done].Position, writes[done].New)) ++done;
   // Success only once the disk has it: after a failed flush nobody knows
   // which of the new bytes are there, so the old ones go back as after a
-  // failed write.
-  if (handler && compression && stream.Flush()) return true;
-  if (handler && plan.Compression) WriteField(stream, plan.Compression->Position, plan.Compression->Old);
-  WriteField(stream, plan.Handler.Position, plan.Handler.Old);  // a partial write is undone
+  // failed write. A partial write is undone, the last write first.
+  if (done == writes.size() && stream.Flush()) return true;
+  for (std::size_t i = std::min(done + 1, writes.size()); i-- > 0;)
+    WriteField(stream, writes[i].Position, writes[i].Old);
   stream.Flush();
   return false;
 }
@@ -139,8 +213,12 @@ void Convert(TAppState& s, const std::string& fileName, TCodecId target) {
     s.FileStatus = fsCannotWrite;
     return;
   }
-  s.ExpectedHandler = plan->Handler.New;
-  if (plan->Compression) s.ExpectedCompression = plan->Compression->New;
+  for (const TFieldWrite& w : plan->Writes) {
+    if (w.Position == s.HandlerFieldPos) s.ExpectedHandler = w.New;
+    if (w.Position == s.CompressionFieldPos) s.ExpectedCompression = w.New;
+    for (TMkvCrc& crc : s.Crcs)
+      if (w.Position == crc.ValuePos) crc.Stored = w.New;
+  }
   s.CurrentCodec = target;
   s.FileStatus = fsOk;
 }
@@ -148,15 +226,17 @@ void Convert(TAppState& s, const std::string& fileName, TCodecId target) {
 }  // namespace
 
 std::optional<TConversionPlan> PlanConversion(const TAppState& s, TCodecId target) {
-  if (target < kFirstCodec || target > kLastCodec || s.HandlerFieldPos <= 0) return std::nullopt;
+  if (target < kFirstCodec || target > kLastCodec) return std::nullopt;
+  if (s.Container == ctMatroska) return PlanMatroska(s, target);
+  if (s.HandlerFieldPos <= 0) return std::nullopt;
   // Back to the original codec means back to the exact pair found.
   TFourCCPair pair =
       target == s.OriginalCodec ? TFourCCPair{s.OriginalHandler, s.OriginalCompression} : TargetFourCCs(target);
-  TConversionPlan plan{{s.HandlerFieldPos, s.ExpectedHandler, pair.Handler}, std::nullopt};
+  TConversionPlan plan{{{s.HandlerFieldPos, s.ExpectedHandler, pair.Handler}}};
   FourCC compressionAfter = s.ExpectedCompression;
   if (s.CompressionFieldPos > 0) {
     if (FieldsOverlap(s.HandlerFieldPos, s.CompressionFieldPos)) return std::nullopt;
-    plan.Compression = TFieldWrite{s.CompressionFieldPos, s.ExpectedCompression, pair.Compression};
+    plan.Writes.push_back({s.CompressionFieldPos, s.ExpectedCompression, pair.Compression});
     compressionAfter = pair.Compression;
   }
   // A file that would not be recognised as the target afterwards is not written.

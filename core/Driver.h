@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "CodecCatalogue.h"
+#include "mkv/MatroskaFile.h"
 
 // Outcome of the last ProcessFile call.
 enum TFileStatus : std::uint8_t {
@@ -17,6 +19,8 @@ enum TFileStatus : std::uint8_t {
   fsCannotCreateStream = 5,
   fsScanFailed = 6,
 };
+
+enum TContainer : std::uint8_t { ctAvi = 0, ctMatroska = 1 };
 
 // The application state. Only the driver writes it; the dialog and the
 // command line read FileStatus, CurrentCodec and OriginalCodec.
@@ -36,6 +40,18 @@ struct TAppState {
   // Set by the caller: recognise handlers in any letter case (the command
   // line's --any-case; the Windows program never sets it).
   bool AnyCase = false;
+
+  // Matroska files (not the Windows program's): the codec is the video
+  // track's compression code alone, there is no handler field, and the
+  // CRC-32s that cover the code are written with it, innermost first.
+  // Set by the caller: read Matroska files too (the command line and the
+  // page; the Windows program stays with AVI files).
+  bool Matroska = false;
+  TContainer Container = ctAvi;
+  std::uint64_t TrackNumber = 0;
+  std::vector<TMkvCrc> Crcs;
+  // Why a code that was found must not be written; nullptr: it may be.
+  const char* Refusal = nullptr;
 };
 
 // One planned write of a conversion.
@@ -45,17 +61,16 @@ struct TFieldWrite {
   FourCC New;
 };
 
-// What a conversion to target would write, or nothing when it must not be
-// written (not analysed, no handler field, or the result would not be
-// recognised as the target).
+// What a conversion to target would write, in order: the handler, the
+// compression, then any CRC-32s; or nothing when it must not be written (not
+// analysed, no field, or the result would not be recognised as the target).
 struct TConversionPlan {
-  TFieldWrite Handler;
-  std::optional<TFieldWrite> Compression;
+  std::vector<TFieldWrite> Writes;
 };
 std::optional<TConversionPlan> PlanConversion(const TAppState& state, TCodecId target);
 
 class TStream64;
-// Checks that both fields still hold their old values, writes the new ones
+// Checks that every field still holds its old value, writes the new ones
 // and flushes them to the disk; on any failure, the flush's included, puts
 // back what it wrote and returns false.
 bool ApplyPlan(TStream64& stream, const TConversionPlan& plan);

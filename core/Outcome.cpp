@@ -10,6 +10,7 @@ TOutcome Analyse(const std::string& file, bool anyCase, TStream64* stream) {
   TOutcome o;
   o.file = file;
   o.state.AnyCase = anyCase;
+  o.state.Matroska = true;
   if (stream)
     AnalyseStream(o.state, *stream);
   else
@@ -25,18 +26,17 @@ TOutcome Plan(TOutcome o, TCodecId target, bool dryRun, const TFourCCPair* origi
   o.from = s.CurrentCodec;
   if (!o.analysed) return o;
   if (s.CurrentCodec == kUnknownCodec) {
-    o.error = std::string(UnknownCodecText()) + " (handler " + Quoted(s.OriginalHandler) + ", compression " +
-              Quoted(s.OriginalCompression) + ")";
+    o.error = std::string(UnknownCodecText()) + " (" + Codes(s) + ")";
     return o;
   }
   if (s.CurrentCodec == target) {
     o.action = "unchanged";
     return o;
   }
-  auto offered = OfferedTargets(s.CurrentCodec);
+  const std::vector<TCodecId> offered = Targets(s);
   if (std::find(offered.begin(), offered.end(), target) == offered.end()) {
     o.error = std::string(CodecNames[target]) + " is not offered for " + CodecNames[s.CurrentCodec] + " (" +
-              CodecGroupName(CodecGroup(s.CurrentCodec)) + "; offered: " + TargetList(s.CurrentCodec) + ")";
+              CodecGroupName(CodecGroup(s.CurrentCodec)) + "; offered: " + TargetList(offered) + ")";
     return o;
   }
   // Back to the original codec means back to the pair found first: by the
@@ -45,13 +45,16 @@ TOutcome Plan(TOutcome o, TCodecId target, bool dryRun, const TFourCCPair* origi
   if (original) {
     planned.OriginalHandler = original->Handler;
     planned.OriginalCompression = original->Compression;
-    planned.OriginalCodec = DetectCodec(original->Handler, original->Compression, s.AnyCase);
+    planned.OriginalCodec = s.Container == ctMatroska
+                                ? DetectCodecByCompression(original->Compression, s.AnyCase)
+                                : DetectCodec(original->Handler, original->Compression, s.AnyCase);
   }
   o.plan = PlanConversion(planned, target);
   if (!o.plan) {
     // What the driver itself would report for this conversion.
     s.FileStatus = fsCannotWrite;
-    o.error = std::string(StatusText(fsCannotWrite)) + ": the file's codec fields cannot be rewritten safely";
+    o.error = std::string(StatusText(fsCannotWrite)) + ": " +
+              (s.Refusal ? s.Refusal : "the file's codec fields cannot be rewritten safely");
     return o;
   }
   if (dryRun) o.action = "dry-run";
@@ -64,30 +67,47 @@ void ReadBack(TOutcome& o, const TAppState& check, const char* action) {
   o.action = action;
   o.state.FileStatus = check.FileStatus;
   o.state.CurrentCodec = check.CurrentCodec;
-  // By position: an undo may write the compression field alone.
+  // By position: an undo may write the compression field alone. A CRC-32
+  // holds what was written only if the analysis found it true to its bytes.
   auto holds = [&](const TFieldWrite& w) {
-    return w.Position == check.HandlerFieldPos
-               ? check.OriginalHandler == w.New
-               : w.Position == check.CompressionFieldPos && check.OriginalCompression == w.New;
+    if (w.Position == check.HandlerFieldPos) return check.OriginalHandler == w.New;
+    if (w.Position == check.CompressionFieldPos) return check.OriginalCompression == w.New;
+    return !check.Refusal && std::any_of(check.Crcs.begin(), check.Crcs.end(), [&](const TMkvCrc& c) {
+      return c.ValuePos == w.Position && c.Stored == w.New;
+    });
   };
-  if (check.FileStatus != fsOk || !holds(plan.Handler) || (plan.Compression && !holds(*plan.Compression)))
-    o.error = "after writing, the file reads as " + Message(check) + " (handler " + Quoted(check.OriginalHandler) +
-              ", compression " + Quoted(check.OriginalCompression) + ")";
+  if (check.FileStatus != fsOk || !std::all_of(plan.Writes.begin(), plan.Writes.end(), holds))
+    o.error = "after writing, the file reads as " + Message(check) + " (" + Codes(check) + ")";
+}
+
+std::string Codes(const TAppState& s) {
+  if (s.Container == ctAvi)
+    return "handler " + Quoted(s.OriginalHandler) + ", compression " + Quoted(s.OriginalCompression);
+  const std::string track = "track " + std::to_string(s.TrackNumber);
+  return HasCode(s) ? track + ", compression " + Quoted(s.OriginalCompression) : track + ", no compression code";
+}
+
+bool HasCode(const TAppState& s) { return s.Container == ctAvi || s.CompressionFieldPos > 0 || s.Refusal != nullptr; }
+
+std::vector<TCodecId> Targets(const TAppState& s) {
+  if (s.Container == ctMatroska) return OfferedTargetsByCompression(s.CurrentCodec);
+  const auto offered = OfferedTargets(s.CurrentCodec);
+  return {offered.begin(), offered.end()};
 }
 
 std::string Message(const TAppState& s) {
   return s.FileStatus == fsOk ? CodecLabel(s.CurrentCodec) : StatusText(s.FileStatus);
 }
 
-std::string TargetList(TCodecId id) {
+std::string TargetList(std::span<const TCodecId> targets) {
   std::string r;
-  for (TCodecId t : OfferedTargets(id)) r += (r.empty() ? "" : ", ") + std::string(CodecNames[t]);
+  for (TCodecId t : targets) r += (r.empty() ? "" : ", ") + std::string(CodecNames[t]);
   return r;
 }
 
-Json TargetNames(TCodecId id) {
+Json TargetNames(std::span<const TCodecId> targets) {
   Json names = Json::array();
-  for (TCodecId t : OfferedTargets(id)) names.push_back(CodecNames[t]);
+  for (TCodecId t : targets) names.push_back(CodecNames[t]);
   return names;
 }
 
@@ -98,16 +118,15 @@ Json WritesJson(const std::optional<TConversionPlan>& plan) {
     return Json{{"offset", w.Position}, {"old", FourCCText(w.Old)}, {"new", FourCCText(w.New)}};
   };
   Json writes = Json::array();
-  if (plan) {
-    writes.push_back(one(plan->Handler));
-    if (plan->Compression) writes.push_back(one(*plan->Compression));
-  }
+  if (plan)
+    for (const TFieldWrite& w : plan->Writes) writes.push_back(one(w));
   return writes;
 }
 
 Json ToJson(const TOutcome& o) {
   const TAppState& s = o.state;
   auto known = [&](Json value) { return o.analysed ? value : Json(nullptr); };
+  const bool avi = s.Container == ctAvi;
   auto offset = [&](std::int64_t pos) { return o.analysed && pos > 0 ? Json(pos) : Json(nullptr); };
   Json j{{"file", o.file},
          {"ok", o.error.empty()},
@@ -117,15 +136,21 @@ Json ToJson(const TOutcome& o) {
          {"codec_id", o.analysed ? s.CurrentCodec : kNoCodec},
          {"codec", CodecName(o.analysed ? s.CurrentCodec : kNoCodec)},
          {"group", CodecGroupName(CodecGroup(o.analysed ? s.CurrentCodec : kNoCodec))},
-         {"handler", known(FourCCText(s.OriginalHandler))},
-         {"compression", known(FourCCText(s.OriginalCompression))},
+         {"container", known(avi ? "avi" : "matroska")},
+         {"track", o.analysed && !avi ? Json(s.TrackNumber) : Json(nullptr)},
+         // A Matroska track has no handler, and perhaps no code at all.
+         {"handler", avi ? known(FourCCText(s.OriginalHandler)) : Json(nullptr)},
+         {"compression", HasCode(s) ? known(FourCCText(s.OriginalCompression)) : Json(nullptr)},
          {"handler_offset", offset(s.HandlerFieldPos)},
          {"compression_offset", offset(s.CompressionFieldPos)},
-         {"targets", TargetNames(s.CurrentCodec)},
+         {"targets", TargetNames(Targets(s))},
          {"error", o.error.empty() ? Json(nullptr) : Json(o.error)}};
   // Recognised only because the handler's letter case was set aside.
-  if (o.analysed && s.AnyCase && DetectCodec(s.OriginalHandler, s.OriginalCompression) == kUnknownCodec &&
-      DetectCodec(s.OriginalHandler, s.OriginalCompression, true) != kUnknownCodec)
+  auto detect = [&](bool anyCase) {
+    return avi ? DetectCodec(s.OriginalHandler, s.OriginalCompression, anyCase)
+               : DetectCodecByCompression(s.OriginalCompression, anyCase);
+  };
+  if (o.analysed && s.AnyCase && HasCode(s) && detect(false) == kUnknownCodec && detect(true) != kUnknownCodec)
     j["any_case"] = true;
   if (o.target) {
     j["target"] = CodecName(*o.target);

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "core/Text.h"
 
@@ -40,8 +42,14 @@ void ReadBack(TOutcome& o, const TAppState& check, const char* action);
 
 // What the dialog's Current codec field would show.
 std::string Message(const TAppState& s);
-std::string TargetList(TCodecId id);
-Json TargetNames(TCodecId id);
+// The codes found, as messages name them: "handler "div3", compression "DIV3"".
+std::string Codes(const TAppState& s);
+// A Matroska track may have no code at all; an AVI file always has both fields.
+bool HasCode(const TAppState& s);
+// The targets offered for the codec found, in list order.
+std::vector<TCodecId> Targets(const TAppState& s);
+std::string TargetList(std::span<const TCodecId> targets);
+Json TargetNames(std::span<const TCodecId> targets);
 Json CodecName(TCodecId id);
 Json WritesJson(const std::optional<TConversionPlan>& plan);
 Json ToJson(const TOutcome& o);

@@ -1,5 +1,5 @@
 # bash completion for tovacrex-cli: commands, each command's options, the
-# codec names after --to, and otherwise AVI files (records for undo) and
+# codec names after --to, and otherwise AVI and Matroska files (records for undo) and
 # folders. Needs no bash-completion helpers.
 
 _tovacrex_cli() {
@@ -46,7 +46,7 @@ _tovacrex_cli() {
     codecs | history) ;;
     *)
       # Records: convert --json's arrays (*.json) and line records (*.jsonl).
-      local patterns=('*.[aA][vV][iI]') pattern
+      local patterns=('*.[aA][vV][iI]' '*.[mM][kK][vV]') pattern
       [[ $command == undo ]] && patterns=('*.[jJ][sS][oO][nN]' '*.[jJ][sS][oO][nN][lL]')
       compopt -o filenames 2>/dev/null
       local IFS=$'\n'

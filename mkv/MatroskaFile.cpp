@@ -33,8 +33,7 @@ class TMkvWalk {
       windowPos_ = pos;
       windowLength_ = 0;
       const std::int64_t ask = std::min(TMatroskaReader::kReadSize, fileSize_ - pos);
-      if (stream_.Seek(pos, 0) == pos)
-        windowLength_ = std::max<std::int64_t>(stream_.Read(window_.data(), ask), 0);
+      if (stream_.Seek(pos, 0) == pos) windowLength_ = std::max<std::int64_t>(stream_.Read(window_.data(), ask), 0);
       // A window short of bytes the file holds: the stream could not give
       // them, and nothing read so far can be trusted as the whole answer.
       if (windowLength_ < n) return Failed = true, false;
@@ -65,8 +64,7 @@ class TMkvWalk {
     const std::int64_t room = end - e.DataPos;
     // Only a Segment or a Cluster may leave its size open: it ends where its parent does.
     const bool unknown = size == (std::uint64_t{1} << (7 * sizeLength)) - 1;
-    if ((unknown && e.Id != kSegment && e.Id != kCluster) ||
-        (!unknown && size > static_cast<std::uint64_t>(room)))
+    if ((unknown && e.Id != kSegment && e.Id != kCluster) || (!unknown && size > static_cast<std::uint64_t>(room)))
       Damaged = true;
     e.Size = unknown || size > static_cast<std::uint64_t>(room) ? room : static_cast<std::int64_t>(size);
     return e;
@@ -85,10 +83,8 @@ class TMkvWalk {
   // At most cap bytes of a string element; zero padding is dropped only
   // from one read whole.
   std::string Text(const TMkvElement& e, std::size_t cap) {
-    std::string s(static_cast<std::size_t>(std::min<std::int64_t>(e.Size, static_cast<std::int64_t>(cap))),
-                  '\0');
-    if (!Get(e.DataPos, static_cast<std::int64_t>(s.size()), reinterpret_cast<std::uint8_t*>(s.data())))
-      return {};
+    std::string s(static_cast<std::size_t>(std::min<std::int64_t>(e.Size, static_cast<std::int64_t>(cap))), '\0');
+    if (!Get(e.DataPos, static_cast<std::int64_t>(s.size()), reinterpret_cast<std::uint8_t*>(s.data()))) return {};
     if (static_cast<std::int64_t>(s.size()) == e.Size) s.erase(s.find_last_not_of('\0') + 1);
     return s;
   }
@@ -116,14 +112,12 @@ void NoteCrc(TMkvWalk& w, const TMkvElement& parent, const TMkvElement& e, std::
   if (e.Id != kCrc32 || e.Pos != parent.DataPos) return;
   std::uint8_t b[4];
   if (e.Size != 4) return void(w.Damaged = true);
-  if (w.Get(e.DataPos, 4, b))
-    crc = TMkvCrc{parent.Id, e.DataPos, e.End(), parent.End() - e.End(), FourCCFromBytes(b)};
+  if (w.Get(e.DataPos, 4, b)) crc = TMkvCrc{parent.Id, e.DataPos, e.End(), parent.End() - e.End(), FourCCFromBytes(b)};
 }
 
 // Where a SeekHead puts Tracks and another SeekHead: file positions, or -1
 // for none or one outside the Segment.
-std::pair<std::int64_t, std::int64_t> SeekEntries(TMkvWalk& w, const TMkvElement& segment,
-                                                  const TMkvElement& head) {
+std::pair<std::int64_t, std::int64_t> SeekEntries(TMkvWalk& w, const TMkvElement& segment, const TMkvElement& head) {
   std::int64_t tracks = -1, next = -1;
   FOR_CHILDREN(seek, head) {
     if (seek->Id != kSeek) continue;
@@ -229,8 +223,7 @@ std::int32_t Walk(TMkvWalk& w, TMatroskaReader& r) {
       r.TrackNumber = t.Number.value_or(0);
       r.CodecId = t.CodecId.value_or("");
       entryCrc = t.Crc;
-      if (t.CodecPrivate)
-        r.CodecPrivatePos = t.CodecPrivate->DataPos, r.CodecPrivateSize = t.CodecPrivate->Size;
+      if (t.CodecPrivate) r.CodecPrivatePos = t.CodecPrivate->DataPos, r.CodecPrivateSize = t.CodecPrivate->Size;
       std::uint8_t b[4];
       if (r.CodecId == kVfwCodecId && r.CodecPrivateSize >= 40 && !t.PrivateEncoded &&
           w.Get(r.CodecPrivatePos + 16, 4, b))
@@ -283,27 +276,6 @@ constexpr auto kCrcTable = [] {
   return t;
 }();
 
-// The CRC-32 of the range as it is (first) and with the patches (second).
-std::optional<std::pair<std::uint32_t, std::uint32_t>> RangeCrcs(TStream64& stream, std::int64_t pos,
-                                                                 std::int64_t size,
-                                                                 std::span<const TMkvPatch> patches) {
-  constexpr std::int64_t kChunk = 65536;
-  if (pos < 0 || size < 0 || size > kMaxCrcRange || pos > INT64_MAX - size) return std::nullopt;
-  std::vector<std::uint8_t> chunk(static_cast<std::size_t>(std::min(size, kChunk)));
-  std::uint32_t before = 0, after = 0;
-  for (std::int64_t at = pos; at < pos + size; at += kChunk) {
-    const std::int64_t n = std::min(kChunk, pos + size - at);
-    if (stream.Seek(at, 0) != at || stream.Read(chunk.data(), n) != n) return std::nullopt;
-    const std::span<const std::uint8_t> bytes(chunk.data(), static_cast<std::size_t>(n));
-    before = Crc32(bytes, before);
-    for (const TMkvPatch& p : patches)
-      for (std::int64_t i = 0; i < 4; ++i)
-        if (p.Pos >= at - i && p.Pos < at + n - i)
-          chunk[static_cast<std::size_t>(p.Pos + i - at)] = p.Bytes[i];
-    after = Crc32(bytes, after);
-  }
-  return std::pair(before, after);
-}
 }  // namespace
 
 std::uint32_t Crc32(std::span<const std::uint8_t> data, std::uint32_t crc) {
@@ -312,22 +284,57 @@ std::uint32_t Crc32(std::span<const std::uint8_t> data, std::uint32_t crc) {
   return ~crc;
 }
 
-std::optional<std::uint32_t> StreamCrc32(TStream64& stream, std::int64_t pos, std::int64_t size,
-                                         std::span<const TMkvPatch> patches) {
-  const auto crcs = RangeCrcs(stream, pos, size, patches);
-  return crcs ? std::optional(crcs->second) : std::nullopt;
+std::optional<std::uint32_t> StreamCrc32(TStream64& stream, std::int64_t pos, std::int64_t size) {
+  constexpr std::int64_t kChunk = 65536;
+  if (pos < 0 || size < 0 || size > kMaxCrcRange || pos > INT64_MAX - size) return std::nullopt;
+  std::vector<std::uint8_t> chunk(static_cast<std::size_t>(std::min(size, kChunk)));
+  std::uint32_t crc = 0;
+  for (std::int64_t at = pos; at < pos + size; at += kChunk) {
+    const std::int64_t n = std::min(kChunk, pos + size - at);
+    if (stream.Seek(at, 0) != at || stream.Read(chunk.data(), n) != n) return std::nullopt;
+    crc = Crc32(std::span(chunk.data(), static_cast<std::size_t>(n)), crc);
+  }
+  return crc;
 }
 
-std::optional<std::vector<TMkvPatch>> CrcWrites(TStream64& stream, std::span<const TMkvCrc> crcs,
-                                                const TMkvPatch& change) {
-  std::vector<TMkvPatch> patches{change};
+namespace {
+
+// What a CRC-32 gains when four bytes change by delta (old XOR new) with
+// `after` bytes of its range behind them: the CRC-32s of two strings of one
+// length differ by the CRC register run from zero over their difference,
+// which is zero but for these four bytes.
+std::uint32_t CrcChange(FourCC delta, std::int64_t after) {
+  static constexpr std::uint8_t kZeros[4096] = {};
+  auto run = [](std::span<const std::uint8_t> bytes, std::uint32_t reg) { return ~Crc32(bytes, ~reg); };
+  std::uint8_t bytes[4];
+  FourCCToBytes(delta, bytes);
+  std::uint32_t reg = run(bytes, 0);
+  for (; after > 0; after -= static_cast<std::int64_t>(sizeof kZeros))
+    reg = run(std::span(kZeros, static_cast<std::size_t>(std::min<std::int64_t>(after, sizeof kZeros))), reg);
+  return reg;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::uint32_t>> CrcsAfterChange(std::span<const TMkvCrc> crcs, std::int64_t pos, FourCC old,
+                                                          FourCC now) {
+  struct TChange {
+    std::int64_t pos;
+    FourCC delta;
+  };
+  std::vector<TChange> changes{{pos, old ^ now}};
+  std::vector<std::uint32_t> values;
   for (const TMkvCrc& c : crcs) {
-    const auto values = RangeCrcs(stream, c.CoveredPos, c.CoveredSize, patches);
-    if (!values || values->first != c.Stored) return std::nullopt;
-    TMkvPatch p{c.ValuePos, {}};
-    FourCCToBytes(values->second, p.Bytes.data());
-    patches.push_back(p);
+    if (c.CoveredPos < 0 || c.CoveredSize < 0 || c.CoveredSize > kMaxCrcRange) return std::nullopt;
+    const std::int64_t end = c.CoveredPos + c.CoveredSize;
+    std::uint32_t value = c.Stored;
+    for (const TChange& ch : changes) {
+      if (ch.pos + 4 <= c.CoveredPos || ch.pos >= end) continue;
+      if (ch.pos < c.CoveredPos || ch.pos + 4 > end) return std::nullopt;  // half inside
+      value ^= CrcChange(ch.delta, end - ch.pos - 4);
+    }
+    changes.push_back({c.ValuePos, value ^ c.Stored});
+    values.push_back(value);
   }
-  patches.erase(patches.begin());
-  return patches;
+  return values;
 }

@@ -52,12 +52,6 @@ struct TMkvCrc {
   bool operator==(const TMkvCrc&) const = default;
 };
 
-// Four bytes put at Pos in place of the file's.
-struct TMkvPatch {
-  std::int64_t Pos = 0;
-  std::array<std::uint8_t, 4> Bytes{};
-};
-
 // Reads the headers of a Matroska file as far as the first video track.
 // Every size is checked against its parent and the file; the walk visits a
 // bounded number of elements through a bounded number of small reads, and
@@ -109,15 +103,14 @@ std::uint32_t Crc32(std::span<const std::uint8_t> data, std::uint32_t crc = 0);
 
 inline constexpr std::int64_t kMaxCrcRange = 64 << 20;
 
-// The CRC-32 of size bytes at pos as they would be with the patches applied
-// (parts of a patch outside the range are left out). Nothing when the range
-// is over kMaxCrcRange or the stream does not give all of it.
-std::optional<std::uint32_t> StreamCrc32(TStream64& stream, std::int64_t pos, std::int64_t size,
-                                         std::span<const TMkvPatch> patches);
+// The CRC-32 of size bytes at pos; nothing when the range is over
+// kMaxCrcRange or the stream does not give all of it.
+std::optional<std::uint32_t> StreamCrc32(TStream64& stream, std::int64_t pos, std::int64_t size);
 
-// The new values of the CRC-32 elements (innermost first, as the reader
-// gives them) once `change` is made; each outer value counts the inner ones'
-// new bytes. Nothing when a CRC does not hold now (the file was changed
-// behind it, and a new value would hide that) or one cannot be computed.
-std::optional<std::vector<TMkvPatch>> CrcWrites(TStream64& stream, std::span<const TMkvCrc> crcs,
-                                                const TMkvPatch& change);
+// The new values of the CRC-32s (innermost first, as the reader gives them)
+// once the four bytes at pos change from old to now; each outer value counts
+// the inner ones' new bytes. They follow from the stored values alone, which
+// the caller must have found true to their bytes. Nothing when a change lies
+// half inside a range.
+std::optional<std::vector<std::uint32_t>> CrcsAfterChange(std::span<const TMkvCrc> crcs, std::int64_t pos, FourCC old,
+                                                          FourCC now);

@@ -38,6 +38,15 @@ mkdir -p "$seeds/ffmpeg"
 . scripts/ffmpeg-files.sh
 make_ffmpeg_files fuzz.sh "$seeds/ffmpeg"
 cp samples/*.avi "$seeds/ffmpeg/" 2>/dev/null || true
+# Matroska seeds: mkvmerge's and ffmpeg's (with CRC-32s, and a live file) of the same.
+mkdir -p "$seeds/mkv"
+for f in "$seeds"/ffmpeg/*.avi; do
+  [ -e "$f" ] || continue
+  name=$(basename "$f" .avi)
+  mkvmerge -q -o "$seeds/mkv/$name-mkvmerge.mkv" "$f" >/dev/null || true
+  ffmpeg -v error -y -i "$f" -c copy "$seeds/mkv/$name-ffmpeg.mkv" || true
+done
+[ -e "$seeds/ffmpeg/mp42.avi" ] && ffmpeg -v error -y -i "$seeds/ffmpeg/mp42.avi" -c copy -live 1 "$seeds/mkv/live.mkv"
 
 findings="$build/findings"
 mkdir -p "$findings"
@@ -64,8 +73,10 @@ for t in "${targets[@]}"; do
   echo "=== $t: ${limit[*]}"
   start=$(date +%s)
   set +e
-  "$exe" -dict=tests/fuzz/avi.dict -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 \
-    -artifact_prefix="$findings/$t-" "${limit[@]}" "$corpus" "$seeds/generated" "$seeds/ffmpeg" >"$log" 2>&1
+  inputs=("$seeds/generated" "$seeds/ffmpeg") dict=(-dict=tests/fuzz/avi.dict)
+  [ $t = fuzz_mkv ] && inputs=("$seeds/mkv") dict=()
+  "$exe" "${dict[@]}" -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 \
+    -artifact_prefix="$findings/$t-" "${limit[@]}" "$corpus" "${inputs[@]}" >"$log" 2>&1
   rc=$?
   set -e
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)

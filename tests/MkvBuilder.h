@@ -79,8 +79,8 @@ struct MemoryStream : TStream64 {
   }
   std::int64_t Write(const void*, std::int64_t) override { return 0; }
   std::int64_t Seek(std::int64_t offset, std::uint16_t origin) override {
-    const std::int64_t base = origin == 0 ? 0 : origin == 1 ? pos : std::ssize(data);
-    return origin > 2 || base + offset < 0 ? -1 : pos = base + offset;
+    const std::int64_t to = SeekFrom(origin == 0 ? 0 : origin == 1 ? pos : origin == 2 ? std::ssize(data) : -1, offset);
+    return to < 0 ? -1 : pos = to;
   }
   Bytes data;
   std::int64_t hole, pos = 0;

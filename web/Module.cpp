@@ -89,8 +89,7 @@ std::optional<core::TOutcome> Analysed(const char* name, bool anyCase) {
 // read as a little-endian 32-bit number, as it lies in the file.
 core::Json Writes(const TConversionPlan& plan) {
   core::Json w = core::Json::array();
-  for (const TFieldWrite* f : {&plan.Handler, plan.Compression ? &*plan.Compression : nullptr})
-    if (f) w.push_back({f->Position, f->Old, f->New});
+  for (const TFieldWrite& f : plan.Writes) w.push_back({f.Position, f.Old, f.New});
   return w;
 }
 

@@ -42,6 +42,21 @@ if [ -n "$long" ]; then
   echo "$long" >&2
   exit 1
 fi
+# The layers: a folder includes only itself and the folders below it, and
+# no front end another.
+declare -A below=([platform]="" [avi]="platform" [mkv]="platform avi" [core]="platform avi mkv"
+                  [windows]="platform avi mkv core" [cli]="platform avi mkv core" [web]="platform avi mkv core")
+for folder in "${!below[@]}"; do
+  allowed="$folder ${below[$folder]}"
+  bad=$(git ls-files "$folder" | grep -E '\.(cpp|h)$' | xargs -r grep -HnE '#include "[a-z]+/' |
+    awk -v ok=" $allowed " '{ match($0, /#include "[a-z]+\//); f = substr($0, RSTART + 10, RLENGTH - 11);
+                               if (index(ok, " " f " ") == 0) print }')
+  if [ -n "$bad" ]; then
+    echo "style: $folder/ includes what lies beside or above it:" >&2
+    echo "$bad" >&2
+    exit 1
+  fi
+done
 results+=("style: passed")
 run_preset() {
   local preset=$1

@@ -1,10 +1,6 @@
 // The test inputs: RIFF/AVI byte images stated in a few lines, the seed
-// corpus, random damage to it, an in-memory stream; a private folder and
-// whole-file reads and writes.
-//
-//   Image img = Build({Riff("AVI ", {List("hdrl", {Chunk("avih", 56).Label("avih")}),
-//                                    Raw("garbage"), Chunk("JUNK", 5).Sized(1000)})});
-//   img.DataPos("avih");  // where the avih data starts
+// corpus, random damage to it, an in-memory stream; a private folder.
+//   Build({Riff("AVI ", {List("hdrl", {Chunk("avih", 56).Label("avih")}), Chunk("JUNK", 5).Sized(1000)})})
 #pragma once
 
 #include <algorithm>
@@ -27,22 +23,19 @@ using Bytes = std::vector<std::uint8_t>;
 // File names are UTF-8 strings, as the program keeps them.
 inline std::filesystem::path Path(const std::string& name) { return std::u8string(name.begin(), name.end()); }
 
-class TempDir {
- public:
-  TempDir() { std::filesystem::create_directories(path_); }
-  ~TempDir() { std::filesystem::remove_all(path_, ec_); }
+struct TempDir {
+  TempDir() { std::filesystem::create_directories(path); }
+  ~TempDir() { std::filesystem::remove_all(path, ec); }
   std::string File(const std::string& name) const {
-    const std::u8string s = (path_ / Path(name)).u8string();
+    const std::u8string s = (path / Path(name)).u8string();
     return std::string(s.begin(), s.end());
   }
-
- private:
-  static inline int made_ = 0;
-  std::error_code ec_;
-  std::filesystem::path path_ =
+  static inline int made = 0;
+  std::error_code ec;
+  std::filesystem::path path =
       std::filesystem::temp_directory_path() /
       ("tovacrex-test-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
-       std::to_string(++made_));
+       std::to_string(++made));
 };
 
 inline void WriteBytes(const std::string& name, const Bytes& data) {
@@ -116,23 +109,17 @@ inline Image Build(const std::vector<Piece>& pieces) {
   Image img;
   return Emit(Piece{"", "", "", {}, pieces, {}}, img), img;  // a raw piece holding them all
 }
-
 inline Bytes Words(std::initializer_list<std::uint32_t> words, std::size_t size) {
   Bytes b;
   return std::for_each(words.begin(), words.end(), [&b](std::uint32_t w) { Put32(b, w); }), b.resize(size), b;
 }
-inline Bytes StrhData(const std::string& type, const std::string& handler, std::size_t size = 56) {
-  return Words({FCC(type), FCC(handler), 0, 0, 0, 1, 25, 0, 3}, size);
-}
-// A bitmap format: the compression at byte 16; bytes past 40 stand for codec data.
-inline Bytes StrfData(const std::string& compression, std::size_t size = 40) {
-  return Words({40, 64, 48, 0x180001, FCC(compression)}, size);
-}
+// A stream list; its format a bitmap header, the compression at byte 16, bytes past 40 standing for codec data.
 inline Piece Strl(const std::string& type, const std::string& handler, const std::string& compression,
                   const std::string& prefix, std::size_t strhSize = 56, std::size_t strfSize = 40,
                   std::vector<Piece> extra = {}) {
-  extra.insert(extra.begin(), {Chunk("strh", StrhData(type, handler, strhSize)).Label(prefix + ".strh"),
-                               Chunk("strf", StrfData(compression, strfSize)).Label(prefix + ".strf")});
+  extra.insert(extra.begin(),
+               {Chunk("strh", Words({FCC(type), FCC(handler), 0, 0, 0, 1, 25, 0, 3}, strhSize)).Label(prefix + ".strh"),
+                Chunk("strf", Words({40, 64, 48, 0x180001, FCC(compression)}, strfSize)).Label(prefix + ".strf")});
   return List("strl", std::move(extra)).Label(prefix + ".strl");
 }
 
@@ -164,7 +151,6 @@ inline Image MakeAvi(const AviOptions& o = {}) {
 inline Image MakeAvi(const std::string& handler, const std::string& compression) {
   return MakeAvi({.handler = handler, .compression = compression});
 }
-
 // Sound files of every codec and layout, and files damaged as real ones are.
 inline std::vector<std::pair<std::string, Bytes>> Seeds() {
   std::vector<std::pair<std::string, Bytes>> seeds;
@@ -187,7 +173,6 @@ inline std::vector<std::pair<std::string, Bytes>> Seeds() {
   seeds.emplace_back("garbage-over-strh", b);
   return seeds;
 }
-
 // Damage as files get it: sizes or ids overwritten, bytes swapped, a cut, garbage.
 inline Bytes Mutate(Bytes b, std::mt19937& rng) {
   auto any = [&](std::size_t n) { return n ? static_cast<std::size_t>(rng() % n) : 0; };
@@ -210,11 +195,9 @@ inline Bytes Mutate(Bytes b, std::mt19937& rng) {
   }
   return b;
 }
-
 // A file in memory: seeks past the end are allowed, before the start they
 // fail. With a budget, every call past it throws (a walk that does not end).
-class MemoryStream : public TStream64 {
- public:
+struct MemoryStream : TStream64 {
   explicit MemoryStream(Bytes data, std::int64_t budget = 0) : data_(std::move(data)), budget_(budget) {}
   std::int64_t Read(void* buffer, std::int64_t count) override {
     Spend();
@@ -237,8 +220,6 @@ class MemoryStream : public TStream64 {
   Bytes& Data() { return data_; }  // changed here, it is written behind the stream's back
   std::int64_t Size() const { return static_cast<std::int64_t>(data_.size()); }
   std::int64_t writes = 0;
-
- private:
   void Spend() {
     if (budget_ > 0 && ++calls_ > budget_) throw std::runtime_error("stream call budget spent");
   }

@@ -1,8 +1,6 @@
-// What every input must keep, for the fuzz targets and the robustness test
-// (which replays the kept findings). Each check writes the bytes to the
-// given path and returns what went wrong, or an empty string.
+// What every input must keep, for the fuzz targets and test_avi. Each check
+// writes the bytes to the path and returns what went wrong, or "".
 #pragma once
-
 #include <string>
 #include <tuple>
 
@@ -11,13 +9,12 @@
 #include "core/Driver.h"
 
 namespace fuzzcheck {
-
 #define FUZZ_CHECK(condition, what) \
   if (!(condition)) return std::string(what)
 
 // Counts the reader's calls and refuses writes. Past the budget (a few calls
-// per two bytes, what a scan over damage costs at worst) the walk is going
-// round: every call then fails, so that it ends and is reported.
+// per two bytes, a scan over damage at worst) the walk is going round: every
+// call then fails, so that it ends and is reported.
 struct TCountingFileStream : TFileStream64 {
   TCountingFileStream(const std::string& name, std::int64_t budget)
       : TFileStream64(name, kModeAnalyse), Budget(budget) {}
@@ -29,9 +26,8 @@ struct TCountingFileStream : TFileStream64 {
   std::int64_t Calls = 0, Writes = 0, Budget;
 };
 
-// The reader: the right status, a walk that ends, never a write, and the
-// same again from a second scan. (What it finds is checked through the
-// driver: the fields hold what it reports.)
+// The reader: the right status, a walk that ends, never a write, the same
+// from a second scan. (What it finds is checked through the driver.)
 inline std::string CheckReader(const std::string& path, const Bytes& data, std::int32_t* integrity = nullptr) {
   WriteBytes(path, data);
   const bool riff = data.size() >= 12 && FourCCFromBytes(data.data()) == MakeFourCC("RIFF");
@@ -58,9 +54,8 @@ inline std::string CheckReader(const std::string& path, const Bytes& data, std::
 }
 
 // The driver: the analysis leaves the file alone and finds fields that hold
-// what it reports; each offered conversion writes those fields only, the
-// next analysis reads it as the target, and converting back restores every
-// byte.
+// what it reports; each offered conversion writes those fields only, reads
+// back as the target, and converting back restores every byte.
 inline std::string CheckDriver(const std::string& path, const Bytes& data, bool anyCase = false) {
   std::int32_t integrity = 0;
   if (std::string e = CheckReader(path, data, &integrity); !e.empty()) return "reader: " + e;

@@ -1,5 +1,5 @@
-// The test inputs: RIFF/AVI byte images stated in a few lines, the seed
-// corpus, random damage to it, an in-memory stream; a private folder.
+// The test inputs: RIFF/AVI byte images stated in a few lines, the seed corpus, random damage to it, an in-memory
+// stream; a private folder.
 //   Build({Riff("AVI ", {List("hdrl", {Chunk("avih", 56).Label("avih")}), Chunk("JUNK", 5).Sized(1000)})})
 #pragma once
 
@@ -19,10 +19,8 @@
 #include "core/CodecCatalogue.h"
 
 using Bytes = std::vector<std::uint8_t>;
-
 // File names are UTF-8 strings, as the program keeps them.
 inline std::filesystem::path Path(const std::string& name) { return std::u8string(name.begin(), name.end()); }
-
 struct TempDir {
   TempDir() { std::filesystem::create_directories(path); }
   ~TempDir() { std::filesystem::remove_all(path, ec); }
@@ -37,7 +35,6 @@ struct TempDir {
       ("tovacrex-test-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
        std::to_string(++made));
 };
-
 inline void WriteBytes(const std::string& name, const Bytes& data) {
   std::ofstream(Path(name), std::ios::binary)
       .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
@@ -57,7 +54,6 @@ inline FourCC FCC(const std::string& code) {
 }
 inline std::string Code(FourCC v) { return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
 inline Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
 // A chunk, a container ("RIFF"/"LIST", with a type) or raw bytes (no id).
 struct Piece {
   std::string id, type, label;
@@ -84,14 +80,12 @@ inline Piece List(const std::string& type, std::vector<Piece> c, const std::stri
 }
 inline Piece Riff(const std::string& form, std::vector<Piece> c) { return List(form, std::move(c), "RIFF"); }
 inline Piece Raw(Bytes bytes) { return {"", "", "", std::move(bytes), {}, {}}; }
-
 struct Image {
   Bytes bytes;
   std::map<std::string, std::pair<std::int64_t, std::int64_t>> places;  // label: header and data position
   std::int64_t HeaderPos(const std::string& label) const { return places.at(label).first; }
   std::int64_t DataPos(const std::string& label) const { return places.at(label).second; }
 };
-
 inline void Emit(const Piece& p, Image& img) {
   Bytes& out = img.bytes;
   const auto start = static_cast<std::int64_t>(out.size());
@@ -122,17 +116,14 @@ inline Piece Strl(const std::string& type, const std::string& handler, const std
                 Chunk("strf", Words({40, 64, 48, 0x180001, FCC(compression)}, strfSize)).Label(prefix + ".strf")});
   return List("strl", std::move(extra)).Label(prefix + ".strl");
 }
-
 struct AviOptions {
   std::string handler = "DX50", compression = "DX50";
   std::size_t strhSize = 56, strfSize = 40;
   bool audio = false, audioFirst = false, idx1 = true;
   std::vector<Piece> extraStrl;  // after "strf" in the video stream list
 };
-
-// "RIFF" "AVI " with "hdrl" (avih, stream lists), "movi" (three frames of
-// odd size, so with pad bytes) and "idx1". Labels: "avih", "v.*" and "a.*"
-// (strl, strh, strf), "movi", "idx1".
+// "RIFF" "AVI " with "hdrl" (avih, stream lists), "movi" (three frames of odd size, so with pad bytes) and "idx1".
+// Labels: "avih", "v.*" and "a.*" (strl, strh, strf), "movi", "idx1".
 inline Image MakeAvi(const AviOptions& o = {}) {
   std::vector<Piece> hdrl{Chunk("avih", Words({40000, 0, 0, 0x10, 3, 0, o.audio ? 2u : 1u}, 56)).Label("avih"),
                           Strl("vids", o.handler, o.compression, "v", o.strhSize, o.strfSize, o.extraStrl)};
@@ -195,8 +186,8 @@ inline Bytes Mutate(Bytes b, std::mt19937& rng) {
   }
   return b;
 }
-// A file in memory: seeks past the end are allowed, before the start they
-// fail. With a budget, every call past it throws (a walk that does not end).
+// A file in memory: seeks past the end are allowed, before the start they fail. With a budget, every call past it
+// throws (a walk that does not end).
 struct MemoryStream : TStream64 {
   explicit MemoryStream(Bytes data, std::int64_t budget = 0) : data_(std::move(data)), budget_(budget) {}
   std::int64_t Read(void* buffer, std::int64_t count) override {

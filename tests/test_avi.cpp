@@ -1,5 +1,5 @@
-// The container: the chunk walker, the AVI reader, the read-ahead against
-// the walk without it, and damaged inputs of every kind.
+// The container: the chunk walker, the AVI reader, the read-ahead against the walk without it, and damaged inputs of
+// every kind.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -12,9 +12,8 @@ using namespace riff;
 
 namespace {
 
-// Walks a file as the AVI reader does (containers stay open, other chunks
-// are left at once) and notes each header: "LIST:hdrl@24 avih@32+56", with
-// "*" when found by scanning and "?" when the stream is not at the data.
+// Walks a file as the AVI reader does (containers stay open, other chunks are left at once) and notes each header:
+// "LIST:hdrl@24 avih@32+56", with "*" when found by scanning and "?" when the stream is not at the data.
 std::string Walk(const Bytes& bytes, std::int64_t streams = 1, int scanFrom = -1) {
   MemoryStream s(bytes, 100000);
   TQMRIFFStream rs(&s);
@@ -34,7 +33,6 @@ std::string Walk(const Bytes& bytes, std::int64_t streams = 1, int scanFrom = -1
   }
   return seen;
 }
-
 Bytes Entries(std::initializer_list<std::pair<const char*, std::uint32_t>> entries, std::size_t size) {
   Bytes b;
   for (auto [id, n] : entries) Put32(b, FCC(id)), Put32(b, n), b.resize(b.size() + 8);
@@ -90,7 +88,6 @@ TEST(ChunkWalker, Walks) {
   };
   for (const auto& c : cases) EXPECT_EQ(Walk(c.img.bytes, c.streams, c.scanFrom), c.seen) << c.name;
 }
-
 // The video fields' records, the codes, integrity, damaged chunks, audio streams.
 using Found = std::tuple<std::int64_t, std::int64_t, std::string, std::int32_t, std::int32_t, std::int32_t>;
 Found Analyse(const Bytes& bytes, std::int64_t readAhead = TQMRIFFStream::kReadAheadSize) {
@@ -162,10 +159,8 @@ TEST(AviReader, FindsTheVideoStream) {
   TQmAVIFileReader r(&s);
   EXPECT_EQ((std::tuple{r.Scan(0), r.NodeCount, r.VideoHandler()}), std::tuple(0, 5u, FCC("xvid")));
 }
-
-// The walker without read-ahead is the reference: with it, every call gives
-// the same results and leaves the stream at the same place, while the owner
-// seeks, reads and writes between calls.
+// The walker without read-ahead is the reference: with it, every call gives the same results and leaves the stream at
+// the same place, while the owner seeks, reads and writes between calls.
 void CompareWalks(const Bytes& bytes, std::uint32_t seed) {
   MemoryStream plain(bytes), ahead(bytes);
   TQMRIFFStream ref(&plain), rs(&ahead);
@@ -192,11 +187,9 @@ void CompareWalks(const Bytes& bytes, std::uint32_t seed) {
     for (std::uint32_t d = 0; d < ref.Depth; ++d) ASSERT_EQ(ref.Tags[d].End(), rs.Tags[d].End()) << "call " << call;
   }
 }
-
-// The plain header walk, without the reader's changes:
-// one parent popped per end of list, stream lists looked for only inside the
-// header list, an earlier video stream's format kept. Whether it finds a
-// recognised codec with a handler field that counts.
+// The plain header walk, without the reader's changes: one parent popped per end of list, stream lists looked for only
+// inside the header list, an earlier video stream's format kept. Whether it finds a recognised codec with a handler
+// field that counts.
 bool PlainWalkFinds(const Bytes& data) {
   using namespace riffid;
   struct Node {
@@ -233,8 +226,8 @@ bool PlainWalkFinds(const Bytes& data) {
       if (tree[i].parent == parent && tree[i].id == FCC(id) && (!form || tree[i].form == FCC(form))) return i;
     return -3;
   };
-  // A field of a record read as far as the record and the file go, then
-  // zeros; its position 0 unless it counts as the driver counts it.
+  // A field of a record read as far as the record and the file go, then zeros; its position 0 unless it counts as the
+  // driver counts it.
   auto field = [&](int node, std::int64_t offset) {
     const Node& n = tree[node];
     std::uint8_t b[4] = {};
@@ -254,7 +247,6 @@ bool PlainWalkFinds(const Bytes& data) {
   const TCodecId codec = DetectCodec(handler.second, compression.second);
   return handler.first > 0 && codec >= kFirstCodec && codec <= kLastCodec;
 }
-
 // The same for the reader, through the driver's analysis.
 bool ReaderFinds(const Bytes& data, const std::string& file) {
   TAppState s;
@@ -262,11 +254,9 @@ bool ReaderFinds(const Bytes& data, const std::string& file) {
   return s.HandlerFieldPos > 0 && s.CurrentCodec >= kFirstCodec && s.CurrentCodec <= kLastCodec;
 }
 
-// Damaged variants of the seeds, the sample and the files in the folder
-// TOVACREX_DIFF_FILES, TOVACREX_DIFF_COUNT of them, then the kept fuzz
-// findings. Wherever the plain walk finds a codec with its handler field, the
-// reader does too; each walks the same with read-ahead as without;
-// every fortieth, and each finding, keeps the fuzz targets' checks.
+// Damaged variants of the seeds, the sample and the files in the folder TOVACREX_DIFF_FILES, TOVACREX_DIFF_COUNT of
+// them, then the kept fuzz findings. Wherever the plain walk finds a codec with its handler field, the reader does too;
+// each walks the same with read-ahead as without; every fortieth, and each finding, keeps the fuzz targets' checks.
 TEST(DamagedFiles, ReaderDriverAndReadAhead) {
   auto inputs = Seeds();
   const char* folder = std::getenv("TOVACREX_DIFF_FILES");
@@ -298,9 +288,8 @@ TEST(DamagedFiles, ReaderDriverAndReadAhead) {
 }
 
 #ifndef _WIN32
-// Files that ffmpeg, mencoder and GStreamer write, with ffprobe as the judge
-// of what a player sees. TOVACREX_SKIP_FFMPEG=1 skips this, saying so;
-// without the tools it fails.
+// Files that ffmpeg, mencoder and GStreamer write, with ffprobe as the judge of what a player sees.
+// TOVACREX_SKIP_FFMPEG=1 skips this, saying so; without the tools it fails.
 TEST(MediaTools, FilesAnalysedAndConverted) {
   auto output = [](const std::string& command) {
     std::string out;
@@ -316,32 +305,26 @@ TEST(MediaTools, FilesAnalysedAndConverted) {
     FAIL() << "ffmpeg, mencoder and gst-launch-1.0 are needed (TOVACREX_SKIP_FFMPEG=1 skips this test)";
   }
   TempDir dir;
-  const std::string file = dir.File("f.avi"), in = dir.File("in.avi"),
-                    probe = "ffprobe -v error -show_entries stream=codec_tag_string -of csv=p=0 -select_streams v:0 " +
-                            file;
-  const std::string ffmpeg = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=64x48:rate=5:duration=1 ",
-                    U = std::to_string(kUnknownCodec);
-  const std::string video = "videotestsrc num-buffers=5 ! video/x-raw,width=64,height=48 ! avenc_msmpeg4 ! ",
-                    gst = "gst-launch-1.0 -q ";
+  const std::string file = dir.File("f.avi"), in = dir.File("in.avi"), gst = "gst-launch-1.0 -q ",
+                    ffmpeg = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=64x48:rate=5:duration=1 ",
+                    video = "videotestsrc num-buffers=5 ! video/x-raw,width=64,height=48 ! avenc_msmpeg4 ! ",
+                    probe = "ffprobe -v error -show_entries stream=codec_tag_string -of csv=p=0 -select_streams v:0 ";
   output(ffmpeg + "-c:v msmpeg4 -vtag div3 " + in);
-  // The command that makes the file, the codec found, and found with any letter case.
+  const TCodecId U = kUnknownCodec;
+  // The command that makes the file %F, the codec found, and found with any letter case.
   const std::tuple<std::string, TCodecId, TCodecId> cases[] = {
-      {ffmpeg + "-c:v mpeg4 -vtag DX50", 12, 12},
-      {ffmpeg + "-c:v mpeg4 -vtag xvid", 10, 10},
-      {ffmpeg + "-c:v msmpeg4 -vtag div3", 6, 6},
-      {ffmpeg + "-c:v msmpeg4v2 -vtag mp42", 2, 2},
-      {ffmpeg + "-f lavfi -i sine=duration=1 -c:v mpeg4 -vtag XVID -c:a pcm_s16le", 10, 10},
-      {ffmpeg + "-f lavfi -i sine=duration=1 -map 1:a -map 0:v -c:v msmpeg4 -vtag div3 -c:a pcm_s16le", 6, 6},
-      {"mencoder -really-quiet " + in + " -ovc copy -ffourcc DIV3 -o", kUnknownCodec, 6},
-      {"mencoder -really-quiet " + in + " -ovc lavc -lavcopts vcodec=msmpeg4v2 -o", kUnknownCodec, 2},
-      {gst + video + "avimux ! filesink location=", kUnknownCodec, 3},
-      {gst + "audiotestsrc num-buffers=5 ! audioconvert ! avimux name=m ! filesink location=" + file + " " + video +
-           "m.",
-       kUnknownCodec, 3}};
+      {ffmpeg + "-c:v mpeg4 -vtag DX50 %F", 12, 12},
+      {ffmpeg + "-c:v msmpeg4 -vtag div3 %F", 6, 6},
+      {ffmpeg + "-f lavfi -i sine=duration=1 -c:v mpeg4 -vtag XVID -c:a pcm_s16le %F", 10, 10},
+      {ffmpeg + "-f lavfi -i sine=duration=1 -map 1:a -map 0:v -c:v msmpeg4 -vtag div3 -c:a pcm_s16le %F", 6, 6},
+      {"mencoder -really-quiet " + in + " -ovc copy -ffourcc DIV3 -o %F", U, 6},
+      {"mencoder -really-quiet " + in + " -ovc lavc -lavcopts vcodec=msmpeg4v2 -o %F", U, 2},
+      {gst + video + "avimux ! filesink location=%F", U, 3},
+      {gst + "audiotestsrc num-buffers=5 ! audioconvert ! avimux name=m ! filesink location=%F " + video + "m.", U, 3}};
   for (auto [make, exact, anyCase] : cases) {
     SCOPED_TRACE(make);
     std::filesystem::remove(file);
-    output(make + (make.back() == '.' ? "" : make.back() == '=' ? file : " " + file) + " >/dev/null 2>&1");
+    output(make.replace(make.find("%F"), 2, file) + " >/dev/null 2>&1");
     const Bytes original = ReadBytes(file);
     TAppState s, folded;
     folded.AnyCase = true;
@@ -350,10 +333,10 @@ TEST(MediaTools, FilesAnalysedAndConverted) {
               (std::tuple<std::uint8_t, TCodecId, TCodecId>(fsOk, exact, anyCase)));
     EXPECT_EQ(std::pair(Code(FourCCFromBytes(&original[s.CompressionFieldPos])),
                         FourCCFromBytes(&original[s.HandlerFieldPos - 4])),
-              std::pair(output(probe), FCC("vids")));
+              std::pair(output(probe + file), FCC("vids")));
     EXPECT_EQ(fuzzcheck::CheckDriver(file, original, true), "");
     ProcessFile(folded, file, OfferedTargets(anyCase)[0]);
-    EXPECT_EQ(output(probe), Code(TargetFourCCs(OfferedTargets(anyCase)[0]).Compression));
+    EXPECT_EQ(output(probe + file), Code(TargetFourCCs(OfferedTargets(anyCase)[0]).Compression));
   }
 }
 #endif

@@ -1,5 +1,4 @@
-// The file streams, codec detection, the driver with the faults it must
-// survive, and the dialog's decisions.
+// The file streams, codec detection, the driver with the faults it must survive, and the dialog's decisions.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -11,7 +10,6 @@
 #ifdef _WIN32
 #include <windows.h>
 #endif
-
 using namespace riff;
 
 namespace {
@@ -34,8 +32,8 @@ TEST(Streams, OpenReadWriteSeek) {
   EXPECT_EQ(std::string(got, 2), std::string("\0z", 2));
 }
 
-// Random moves, reads, writes and size changes, against the same done to bytes
-// in memory: the stream's block and remembered size must never show.
+// Random moves, reads, writes and size changes, against the same done to bytes in memory: the stream's block and
+// remembered size must never show.
 TEST(Streams, AsTheFileItself) {
   TempDir dir;
   std::string model(200000, '\0');
@@ -84,7 +82,6 @@ TEST(Catalogue, DetectsInEitherLetterCase) {
     EXPECT_EQ(std::pair(DetectCodec(FCC(h), FCC(c)), DetectCodec(FCC(h), FCC(c), true)), std::pair(exact, anyCase))
         << h;
 }
-
 using Analysis = std::tuple<int, int, std::int64_t, std::int64_t>;  // status, codec, the two fields
 Analysis Analyse(const std::string& file, TAppState& s) {
   ProcessFile(s, file, kNoCodec);
@@ -120,9 +117,8 @@ TEST(Driver, FieldsCountOnlyInsideTheirRecordsAndTheFile) {
   s.CompressionFieldPos = 104;
   EXPECT_TRUE(PlanConversion(s, 11));
 }
-
-// A stream whose n-th write stores only `partial` bytes and reports none,
-// whose seeks fail after the first write, or whose flushes fail, as asked.
+// A stream whose n-th write stores only `partial` bytes and reports none, whose seeks fail after the first write, or
+// whose flushes fail, as asked.
 struct FailingStream : MemoryStream {
   using MemoryStream::MemoryStream;
   bool Flush() override { return !failFlush; }
@@ -195,8 +191,7 @@ TEST(Faults, NothingHalfDone) {
 #endif
 }
 
-// What the dialog shows for each outcome is what the other front ends print;
-// and the command line's first argument.
+// What the dialog shows for each outcome is what the other front ends print; and the command line's first argument.
 TEST(Dialog, StatusTextsAndFirstArgument) {
   auto wide = [](std::string s) { return std::wstring(s.begin(), s.end()); };  // the English texts are ASCII
   TUiStrings words;

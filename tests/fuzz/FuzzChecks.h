@@ -1,5 +1,5 @@
-// What every input must keep, for the fuzz targets and test_avi. Each check
-// writes the bytes to the path and returns what went wrong, or "".
+// What every input must keep, for the fuzz targets and test_avi. Each check writes the bytes to the path and returns
+// what went wrong, or "".
 #pragma once
 #include <string>
 #include <tuple>
@@ -11,10 +11,8 @@
 namespace fuzzcheck {
 #define FUZZ_CHECK(condition, what) \
   if (!(condition)) return std::string(what)
-
-// Counts the reader's calls and refuses writes. Past the budget (a few calls
-// per two bytes, a scan over damage at worst) the walk is going round: every
-// call then fails, so that it ends and is reported.
+// Counts the reader's calls and refuses writes. Past the budget (a few calls per two bytes, a scan over damage at
+// worst) the walk is going round: every call then fails, so that it ends and is reported.
 struct TCountingFileStream : TFileStream64 {
   TCountingFileStream(const std::string& name, std::int64_t budget)
       : TFileStream64(name, kModeAnalyse), Budget(budget) {}
@@ -25,9 +23,8 @@ struct TCountingFileStream : TFileStream64 {
   std::int64_t Write(const void*, std::int64_t) override { return ++Writes, 0; }
   std::int64_t Calls = 0, Writes = 0, Budget;
 };
-
-// The reader: the right status, a walk that ends, never a write, the same
-// from a second scan. (What it finds is checked through the driver.)
+// The reader: the right status, a walk that ends, never a write, the same from a second scan. (What it finds is checked
+// through the driver.)
 inline std::string CheckReader(const std::string& path, const Bytes& data, std::int32_t* integrity = nullptr) {
   WriteBytes(path, data);
   const bool riff = data.size() >= 12 && FourCCFromBytes(data.data()) == MakeFourCC("RIFF");
@@ -52,10 +49,8 @@ inline std::string CheckReader(const std::string& path, const Bytes& data, std::
   FUZZ_CHECK(ReadBytes(path) == data, "the file changed");
   return {};
 }
-
-// The driver: the analysis leaves the file alone and finds fields that hold
-// what it reports; each offered conversion writes those fields only, reads
-// back as the target, and converting back restores every byte.
+// The driver: the analysis leaves the file alone and finds fields that hold what it reports; each offered conversion
+// writes those fields only, reads back as the target, and converting back restores every byte.
 inline std::string CheckDriver(const std::string& path, const Bytes& data, bool anyCase = false) {
   std::int32_t integrity = 0;
   if (std::string e = CheckReader(path, data, &integrity); !e.empty()) return "reader: " + e;

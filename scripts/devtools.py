@@ -69,8 +69,8 @@ class Browser:
         self.eval(f'(e => {{ e.querySelector("select").value = "{target}"; e.querySelector("button").click(); }})'
                   f'([...document.querySelectorAll("{where}")].find(e => e.textContent.includes({json.dumps(name)})))')
 
-    def settled(self, done):  # until every row shows the codec it should, and none is being written
-        return self.wait(lambda: all(done(r) and 'writing' not in r[5] for r in self.rows()))
+    def settled(self, done):  # until every row shows the codec it should, and nothing is being written
+        return self.wait(lambda: all(done(r) for r in self.rows()) and self.eval('document.getElementById("progress").hidden'))
 
     def close(self):
         self.ws.close()

@@ -157,6 +157,10 @@ function offerDownload(blob, name) {
 const codeValue = (text) => [...text.replace(/\\x(..)/g, (_, hex) => String.fromCharCode(parseInt(hex, 16)))]
   .reduce((v, c, i) => v + c.charCodeAt(0) * 2 ** (8 * i), 0);
 
+// A row's new codec: the one chosen while it is still a target, else the first.
+const choiceIn = (info, chosen) => (info.targets.map(codecId).includes(chosen) ? chosen
+  : info.targets.length ? codecId(info.targets[0]) : 0);
+
 // One line a codec group, every file of it to one codec; a choice made stays.
 function regroup() {
   const groups = new Map();
@@ -201,9 +205,8 @@ async function addFiles(find) {
       changed();
       const original = info.handler_offset
         ? [codeValue(info.handler), info.compression_offset ? codeValue(info.compression) : 0] : null;
-      const choice = info.targets.length ? codecId(info.targets[0]) : 0;
-      return { ...f, size: file?.size ?? 0, info, original, originalCodec: info.codec_id, result: {}, choice,
-        version: 0 };
+      return { ...f, size: file?.size ?? 0, info, original, originalCodec: info.codec_id, result: {},
+        choice: choiceIn(info), version: 0 };
     }));
   };
   const next = () => { reads.push(readBatch(batch)); batch = []; };
@@ -252,6 +255,7 @@ async function convertRows(list, targetOf, done = 'converted') {
     row.info = await analyseSource(row.source, row.recordName).catch(() => row.info);
     const codec = state.codecs[target - 1];
     if (!row.source.getFile && result.written) row.info = { ...row.info, codec_id: target, codec };
+    row.choice = choiceIn(row.info, row.choice);
     row.result = result.error ? { text: result.error, mayHoldNew: !!entry }
       : result.action === 'converted' ? { key: done, codec } : { text: result.action };
     ++state.work.done;
@@ -364,7 +368,7 @@ function codecList(label, names, choice, keep) {
   }
   const select = drawn.lists.get(kind).cloneNode(true);
   select.setAttribute('aria-label', label);
-  select.value = choice;
+  if (Number(select.value) !== choice) select.value = choice;  // a choice set costs more than one read
   select.onchange = () => keep(Number(select.value));
   return select;
 }

@@ -7,6 +7,7 @@ against the command line; any network request fails.
     browser.py PAGE TOVACREX_CLI SAMPLES_DIR FILES
 """
 import json, os, shutil, subprocess, sys, tempfile  # noqa: E401
+sys.dont_write_bytecode = True  # no __pycache__ left beside devtools.py
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'scripts'))
 from devtools import Browser  # noqa: E402
 
@@ -41,7 +42,8 @@ check({r[0]: r[1] for r in rows} == shown and
 b.convert('#groups p', 'XviD', 12)
 b.settled(xvid_group)
 check(all(c['codec'] == 'DivX 5' and sum(x != y for x, y in zip(read(c['file']), before[c['file']])) <= 8
-          for c in run('info', '--json', '-r', files) if c['group'] == 'XviD group'),
+          for c in run('info', '--json', '-r', files) if c['group'] == 'XviD group') and
+      b.eval('[...document.querySelectorAll("#files select")].every(s => s.value)'),
       f'the XviD group converted in place, the {count + 4} files of the folder among them, 8 bytes at most')
 b.eval('document.getElementById("undo").click()')
 untouched = lambda: all(read(p) == data for p, data in before.items())  # noqa: E731

@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 """tovacrex.html in headless Chromium, opened from disk and driven through the
 DevTools protocol: the tests (tests/web/browser.py) and the benchmark
-(bench/web_large.py) use Browser. Run alone, it makes the README's
-screenshots of the page in both languages, with SAMPLES dropped on it and
-its XviD group, if any, converted (on copies):
+(bench/web_large.py) use Browser. Run alone (scripts/screenshots.sh does), it
+makes the README's screenshots of the page in both languages, with SAMPLES
+dropped on it and its XviD group, if any, converted (on copies):
 
     devtools.py PAGE SAMPLES_DIR OUT_DIR
 """
@@ -15,15 +15,17 @@ class Browser:
     def __init__(self, page, profile, download_mode=False, patience=600):
         # Writing from pages opened from disk allowed, as a user's answer to the prompt would.
         os.makedirs(profile + '/Default')
-        json.dump({'profile': {'content_settings': {'exceptions': {'file_system_write_guard': {'file:///*,*': {'setting': 1}}}}}},
-                  open(profile + '/Default/Preferences', 'w'))
-        self.process = subprocess.Popen(['chromium', '--headless=new', '--no-sandbox', '--remote-debugging-port=0',
-                                         '--user-data-dir=' + profile, '--no-first-run', 'about:blank'],
+        allowed = {'file_system_write_guard': {'file:///*,*': {'setting': 1}}}
+        preferences = {'profile': {'content_settings': {'exceptions': allowed}}}
+        json.dump(preferences, open(profile + '/Default/Preferences', 'w'))
+        flags = ['--headless=new', '--no-sandbox', '--remote-debugging-port=0', '--no-first-run']
+        self.process = subprocess.Popen(['chromium', *flags, '--user-data-dir=' + profile, 'about:blank'],
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.patience, active = patience, profile + '/DevToolsActivePort'
         self.wait(lambda: os.path.exists(active) and '\n' in open(active).read())
         port = open(active).read().split('\n')[0]
-        target = next(t for t in json.load(urllib.request.urlopen(f'http://127.0.0.1:{port}/json/list')) if t['type'] == 'page')
+        targets = json.load(urllib.request.urlopen(f'http://127.0.0.1:{port}/json/list'))
+        target = next(t for t in targets if t['type'] == 'page')
         self.ws = websocket.create_connection(target['webSocketDebuggerUrl'], timeout=300)
         self.id, self.url, self.requests, self.chooser = 0, 'file://' + os.path.abspath(page), [], None
         self.call('Network.enable')
@@ -58,19 +60,25 @@ class Browser:
         return False
 
     def drop(self, paths):
-        x, y = self.eval('(r => [r.x + 20, r.y + 20])(document.getElementById("drop").getBoundingClientRect())')
+        zone = 'document.getElementById("drop").getBoundingClientRect()'
+        x, y = self.eval(f'(r => [r.x + 20, r.y + 20])({zone})')
+        data = {'items': [], 'files': paths, 'dragOperationsMask': 1}
         for kind in ('dragEnter', 'dragOver', 'drop'):
-            self.call('Input.dispatchDragEvent', type=kind, x=x, y=y, data={'items': [], 'files': paths, 'dragOperationsMask': 1})
+            self.call('Input.dispatchDragEvent', type=kind, x=x, y=y, data=data)
 
     def rows(self):
-        return self.eval('[...document.querySelectorAll("#files tr")].map(tr => [...tr.cells].map(c => c.textContent))')
+        return self.eval('[...document.querySelectorAll("#files tr")]'
+                         '.map(r => [...r.cells].map(c => c.textContent))')
 
     def convert(self, where, name, target):  # where: "#files tr" (a file) or "#groups p" (a group)
-        self.eval(f'(e => {{ e.querySelector("select").value = "{target}"; e.querySelector("button").click(); }})'
-                  f'([...document.querySelectorAll("{where}")].find(e => e.textContent.includes({json.dumps(name)})))')
+        self.eval(f'(e => {{ e.querySelector("select").value = "{target}"; '
+                  f'e.querySelector("button").click(); }})'
+                  f'([...document.querySelectorAll("{where}")]'
+                  f'.find(e => e.textContent.includes({json.dumps(name)})))')
 
     def settled(self, done):  # until every row shows the codec it should, and nothing is being written
-        return self.wait(lambda: all(done(r) for r in self.rows()) and self.eval('document.getElementById("progress").hidden'))
+        idle = 'document.getElementById("progress").hidden'
+        return self.wait(lambda: all(done(r) for r in self.rows()) and self.eval(idle))
 
     def close(self):
         self.ws.close()
@@ -92,7 +100,9 @@ if __name__ == '__main__':
     for lang in ('en', 'ru'):
         if b.eval('document.documentElement.lang') != lang:
             b.eval('document.getElementById("language").click()')
-        open(f'{out}/web-{lang}.png', 'wb').write(base64.b64decode(b.call('Page.captureScreenshot', format='png')['data']))
+            b.wait(lambda: b.eval('document.documentElement.lang') == lang, 10)
+        shot = b.call('Page.captureScreenshot', format='png')['data']
+        open(f'{out}/web-{lang}.png', 'wb').write(base64.b64decode(shot))
     b.close()
     shutil.rmtree(work, ignore_errors=True)
     print(f'devtools.py: wrote {out}/web-en.png and {out}/web-ru.png')

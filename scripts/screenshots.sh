@@ -1,8 +1,12 @@
 #!/bin/sh
-# Screenshots of the main dialog with a file loaded, in English and Russian:
-# docs/dialog-en.png and docs/dialog-ru.png. Runs the win32 build's
-# tovacrex.exe under Wine in a virtual X server of its own.
-# Usage: scripts/screenshots.sh [BUILD_DIR]   (default: build/win32)
+# The README's screenshots, in English and Russian: the Windows program's main
+# dialog with a file loaded (docs/dialog-en.png, docs/dialog-ru.png: the win32
+# build's tovacrex.exe under Wine in a virtual X server of its own) and the
+# browser edition with the samples dropped on it and their XviD group converted
+# (docs/web-en.png, docs/web-ru.png: build/web/tovacrex.html in headless
+# Chromium, scripts/devtools.py). The tests make none of them.
+# Usage: scripts/screenshots.sh [--windows | --web] [BUILD_DIR]
+#   both unless one is named; BUILD_DIR: the win32 build (default build/win32)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 wine_run=$root/cmake/wine-run.sh
@@ -39,6 +43,26 @@ if [ "${1:-}" = "--inside-x" ]; then
   capture "$2" 1 "$root/docs/dialog-ru.png"
   exit 0
 fi
+
+what=both
+case "${1:-}" in
+  --windows) what=windows; shift ;;
+  --web) what=web; shift ;;
+esac
+
+if [ $what != windows ]; then
+  page=$root/build/web/tovacrex.html
+  [ -f "$page" ] || {
+    echo "screenshots: $page is missing; make it with cmake --workflow --preset web" >&2
+    exit 1
+  }
+  samples=$(mktemp -d)
+  cp "$root"/samples/*.avi "$samples/"
+  bash -c '. "$1/scripts/ffmpeg-files.sh" && make_ffmpeg_files screenshots.sh "$2"' sh "$root" "$samples"
+  /usr/bin/python3 "$root/scripts/devtools.py" "$page" "$samples" "$root/docs"
+  rm -rf "$samples"
+fi
+[ $what = web ] && exit 0
 
 build=$(cd "${1:-$root/build/win32}" && pwd)
 [ -f "$build/windows/tovacrex.exe" ] || {

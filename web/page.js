@@ -180,7 +180,7 @@ function regroup() {
 // read (a read costs the page far more than its bytes), and their rows come
 // in together, in the walk's order (by `order`, the path's names), so that
 // the table is laid out once.
-const kBatch = 64;
+const kBatch = 64, kReadStep = 50;
 async function addFiles(find) {
   await ready;
   const reading = (state.reading ??= { done: 0, total: 0 });
@@ -201,8 +201,8 @@ async function addFiles(find) {
       } catch (e) {  // a file that went away, or may not be read: its row says so
         info = { file: f.recordName, ok: false, message: String(e.message || e), codec: null, targets: [] };
       }
-      ++reading.done;
-      changed();
+      // The count goes forward by steps: a thousand files read do not ask for a thousand frames.
+      if (++reading.done % kReadStep === 0) changed();
       const original = info.handler_offset
         ? [codeValue(info.handler), info.compression_offset ? codeValue(info.compression) : 0] : null;
       return { ...f, size: file?.size ?? 0, info, original, originalCodec: info.codec_id, result: {},
@@ -300,19 +300,10 @@ function fromDrop(items) {
 
 // Every change of state ends here: the view draws it with the next frame.
 // A row passed is drawn again; the rest of the view sees for itself.
-// Frames at most kFrameGap ms apart: a thousand files read do not ask for a
-// thousand frames.
-const kFrameGap = 100;
-let frame = false, lastFrame = -kFrameGap;
+let frame = 0;
 function changed(...rows) {
   for (const row of rows) ++row.version;
-  if (frame) return;
-  frame = true;
-  setTimeout(() => requestAnimationFrame((now) => {
-    frame = false;
-    lastFrame = now;
-    view();
-  }), lastFrame + kFrameGap - performance.now());
+  frame ||= requestAnimationFrame(() => { frame = 0; view(); });
 }
 
 // What the view last drew: rows only ever come after the others.

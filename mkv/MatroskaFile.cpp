@@ -216,7 +216,9 @@ std::int32_t Walk(TMkvWalk& w, TMatroskaReader& r) {
   if (tracks) {
     FOR_CHILDREN(e, *tracks) {
       NoteCrc(w, *tracks, *e, tracksCrc);
-      if (e->Id != kTrackEntry) continue;
+      // The walk goes on past the first video track, so that a Tracks whose
+      // children do not fill it is found damaged too.
+      if (e->Id != kTrackEntry || r.VideoTrack) continue;
       TTrack t = ReadTrackEntry(w, *e);
       if (t.Type != 1) continue;
       r.VideoTrack = true;
@@ -228,7 +230,6 @@ std::int32_t Walk(TMkvWalk& w, TMatroskaReader& r) {
       if (r.CodecId == kVfwCodecId && r.CodecPrivateSize >= 40 && !t.PrivateEncoded &&
           w.Get(r.CodecPrivatePos + 16, 4, b))
         r.CompressionPos = r.CodecPrivatePos + 16, r.Compression = FourCCFromBytes(b);
-      break;
     }
   }
   for (const auto& crc : {entryCrc, tracksCrc, segmentCrc})

@@ -36,7 +36,12 @@ tree_before=$(git status --porcelain 2>/dev/null || true)
 echo "=== style: clang-format, line lengths"
 clang-format-14 --dry-run -Werror $(git ls-files '*.cpp' '*.h')
 limit=$(sed -n 's/^ColumnLimit: *//p' .clang-format)
-long=$(git ls-files '*.py' '*.js' | xargs awk -v n="$limit" 'length($0) > n { print FILENAME ":" FNR }')
+long=$(git ls-files '*.py' '*.js' | xargs python3 -c '
+import sys
+n = int(sys.argv[1])
+for name in sys.argv[2:]:
+    for i, line in enumerate(open(name, encoding="utf-8"), 1):
+        if len(line.rstrip("\n")) > n: print(f"{name}:{i}")' "$limit")
 if [ -n "$long" ]; then
   echo "style: lines longer than $limit columns:" >&2
   echo "$long" >&2

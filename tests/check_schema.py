@@ -7,7 +7,8 @@ from jsonschema import Draft202012Validator
 schema = json.load(open(sys.argv[2]))
 Draft202012Validator.check_schema(schema)
 with tempfile.TemporaryDirectory() as folder:
-    subprocess.run([sys.argv[1]], env=dict(os.environ, TOVACREX_CLI_JSON_DIR=folder), stdout=subprocess.DEVNULL, check=True)
+    subprocess.run([sys.argv[1]], env=dict(os.environ, TOVACREX_CLI_JSON_DIR=folder),
+                   stdout=subprocess.DEVNULL, check=True)
     outputs = {n: json.load(open(os.path.join(folder, n))) for n in sorted(os.listdir(folder))}
     errors = [f"{n}: {e.message}" for n, o in outputs.items() for e in Draft202012Validator(schema).iter_errors(o)]
     print(f"{len(outputs)} outputs, {len(errors)} errors", *errors, sep="\n")

@@ -50,7 +50,8 @@ for run in range(8):
           f" undo exits 0 ({undo.returncode}) and every byte is back", undo.returncode == 0 and snapshot() == original)
 
 # The history: the killed runs (or finished, where a kill came too late), each undone since.
-history = [l.split("  ") for l in subprocess.run([cli, "history"], env=env, capture_output=True, text=True).stdout.splitlines()]
+listed = subprocess.run([cli, "history"], env=env, capture_output=True, text=True).stdout
+history = [l.split("  ") for l in listed.splitlines()]
 check(f"history lists the {len(history)} runs, each undone", 0 < len(history) <= 3 and
       [(h[2], h[3][:8]) for h in history] == [(f'convert -r --to "DivX 5" {tree}', "(undone ")] * len(history))
 
@@ -74,7 +75,8 @@ for form in ["--json", "--no-record"]:
 
 # A record that cannot be written: no file is written, and the run says why.
 reset()
-full = subprocess.run([cli, "convert", "-r", "--to", "DivX 5", "--record", "/dev/full", tree], env=env, capture_output=True)
+full = subprocess.run([cli, "convert", "-r", "--to", "DivX 5", "--record", "/dev/full", tree], env=env,
+                      capture_output=True)
 reason = f"tovacrex-cli: /dev/full: cannot write the record: {os.strerror(errno.ENOSPC)}; no further file is written"
 check(f"--record /dev/full: exit 1 ({full.returncode}), every file unchanged, the reason given",
       full.returncode == 1 and snapshot() == original and reason in full.stderr.decode().splitlines())

@@ -10,7 +10,7 @@
 // put in from its resources when the page is made).
 const kPageTexts = {
   en: {
-    drop: 'Drop AVI files or a folder here, or', openFolder: 'Open a folder', handler: 'Handler',
+    drop: 'Drop AVI or Matroska files or a folder here, or', openFolder: 'Open a folder', handler: 'Handler',
     compression: 'Compression', result: 'Result', all: 'Convert all', undoAll: 'Undo all',
     record: 'Download the record', language: 'Русский', converted: 'converted', undone: 'undone',
     inPlace: 'Writing mode: files are changed in place. This browser writes a whole copy of each file ' +
@@ -25,7 +25,7 @@ const kPageTexts = {
     reading: 'Reading',
   },
   ru: {
-    drop: 'Перетащите сюда файлы AVI или папку, или', openFolder: 'Открыть папку', handler: 'Handler',
+    drop: 'Перетащите сюда файлы AVI или Matroska или папку, или', openFolder: 'Открыть папку', handler: 'Handler',
     compression: 'Compression', result: 'Результат', all: 'Конвертировать все', undoAll: 'Отменить все',
     record: 'Скачать запись', language: 'English', converted: 'конвертирован', undone: 'отменено',
     inPlace: 'Режим записи: файлы меняются на месте. Этот браузер пишет полную копию каждого файла ' +
@@ -138,7 +138,8 @@ async function convertSource(source, name, target, { dryRun, anyCase, original }
     // The patched head and the untouched rest: the file is never read whole.
     const end = Math.max(...[...io.patches.keys()].map((o) => o + 4));
     const head = await io.readAt(0, end);
-    offerDownload(new Blob([head, file.slice(end)], { type: 'video/x-msvideo' }), source.name);
+    const type = /\.mkv$/i.test(source.name) ? 'video/x-matroska' : 'video/x-msvideo';
+    offerDownload(new Blob([head, file.slice(end)], { type }), source.name);
   }
   return done;
 }
@@ -211,7 +212,7 @@ async function addFiles(find) {
   };
   const next = () => { reads.push(readBatch(batch)); batch = []; };
   const take = (f) => {
-    if (!/\.avi$/i.test(f.name)) return;
+    if (!/\.(avi|mkv)$/i.test(f.name)) return;
     ++reading.total;
     gets.push((f.source.getFile ? f.source.getFile() : Promise.resolve(f.source))
       .then((file) => ({ f, file }), (error) => ({ f, error }))

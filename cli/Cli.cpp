@@ -141,8 +141,7 @@ TOutcome Undo(const TUndoEntry& u, const TOptions& opt) {
   };
   const FourCC handler = after(s.HandlerFieldPos, s.OriginalHandler);
   const FourCC compression = after(s.CompressionFieldPos, s.OriginalCompression);
-  o.target = s.Container == ctMatroska ? DetectCodecByCompression(compression, opt.anyCase)
-                                       : DetectCodec(handler, compression, opt.anyCase);
+  o.target = DetectCodecIn(s, handler, compression, opt.anyCase);
   if (writes.empty()) {
     o.action = "unchanged";
     return o;
@@ -257,8 +256,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   using namespace cli;
   CLI::App app{
       "Converts AVI and Matroska files between MPEG-4 video codecs by rewriting the video stream's handler and "
-      "compression "
-      "codes in place; the video data is not touched.",
+      "compression codes in place; the video data is not touched.",
       kProgram};
   app.allow_windows_style_options(false);  // "/x.avi" is a file name, also on Windows
   app.set_version_flag("--version", std::string(kProgram) + " " + TOVACREX_VERSION);

@@ -105,7 +105,7 @@ void AnalyseMatroska(TAppState& s, TStream64& stream) {
 std::optional<TConversionPlan> PlanMatroska(const TAppState& s, TCodecId target) {
   if (s.CompressionFieldPos <= 0 || s.Refusal) return std::nullopt;
   const FourCC code = target == s.OriginalCodec ? s.OriginalCompression : TargetFourCCs(target).Compression;
-  if (DetectCodecByCompression(code, s.AnyCase) != target) return std::nullopt;
+  if (DetectCodecIn(s, 0, code, s.AnyCase) != target) return std::nullopt;
   TConversionPlan plan{{{s.CompressionFieldPos, s.ExpectedCompression, code}}};
   const auto values = CrcsAfterChange(s.Crcs, s.CompressionFieldPos, s.ExpectedCompression, code);
   if (!values) return std::nullopt;
@@ -216,8 +216,6 @@ void Convert(TAppState& s, const std::string& fileName, TCodecId target) {
   for (const TFieldWrite& w : plan->Writes) {
     if (w.Position == s.HandlerFieldPos) s.ExpectedHandler = w.New;
     if (w.Position == s.CompressionFieldPos) s.ExpectedCompression = w.New;
-    for (TMkvCrc& crc : s.Crcs)
-      if (w.Position == crc.ValuePos) crc.Stored = w.New;
   }
   s.CurrentCodec = target;
   s.FileStatus = fsOk;
@@ -242,6 +240,11 @@ std::optional<TConversionPlan> PlanConversion(const TAppState& s, TCodecId targe
   // A file that would not be recognised as the target afterwards is not written.
   if (DetectCodec(pair.Handler, compressionAfter, s.AnyCase) != target) return std::nullopt;
   return plan;
+}
+
+TCodecId DetectCodecIn(const TAppState& s, FourCC handler, FourCC compression, bool anyCase) {
+  return s.Container == ctMatroska ? DetectCodecByCompression(compression, anyCase)
+                                   : DetectCodec(handler, compression, anyCase);
 }
 
 bool CanOpenFile(const std::string& fileName) { return os::CanOpenForReading(fileName); }

@@ -69,6 +69,10 @@ struct TConversionPlan {
 };
 std::optional<TConversionPlan> PlanConversion(const TAppState& state, TCodecId target);
 
+// The codec that codes name in a file of the state's container: both codes
+// in an AVI file, the compression alone in a Matroska track.
+TCodecId DetectCodecIn(const TAppState& state, FourCC handler, FourCC compression, bool anyCase);
+
 class TStream64;
 // Checks that every field still holds its old value, writes the new ones
 // and flushes them to the disk; on any failure, the flush's included, puts

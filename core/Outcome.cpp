@@ -45,9 +45,7 @@ TOutcome Plan(TOutcome o, TCodecId target, bool dryRun, const TFourCCPair* origi
   if (original) {
     planned.OriginalHandler = original->Handler;
     planned.OriginalCompression = original->Compression;
-    planned.OriginalCodec = s.Container == ctMatroska
-                                ? DetectCodecByCompression(original->Compression, s.AnyCase)
-                                : DetectCodec(original->Handler, original->Compression, s.AnyCase);
+    planned.OriginalCodec = DetectCodecIn(s, original->Handler, original->Compression, s.AnyCase);
   }
   o.plan = PlanConversion(planned, target);
   if (!o.plan) {
@@ -146,10 +144,7 @@ Json ToJson(const TOutcome& o) {
          {"targets", TargetNames(Targets(s))},
          {"error", o.error.empty() ? Json(nullptr) : Json(o.error)}};
   // Recognised only because the handler's letter case was set aside.
-  auto detect = [&](bool anyCase) {
-    return avi ? DetectCodec(s.OriginalHandler, s.OriginalCompression, anyCase)
-               : DetectCodecByCompression(s.OriginalCompression, anyCase);
-  };
+  auto detect = [&](bool anyCase) { return DetectCodecIn(s, s.OriginalHandler, s.OriginalCompression, anyCase); };
   if (o.analysed && s.AnyCase && HasCode(s) && detect(false) == kUnknownCodec && detect(true) != kUnknownCodec)
     j["any_case"] = true;
   if (o.target) {

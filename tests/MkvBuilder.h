@@ -1,89 +1,83 @@
-// EBML byte images for the Matroska tests, each stated in a few lines:
-//
-//   Bytes file = Build({Master(kEbml, {...}), Master(kSegment, {Master(kTracks, {...}).Crc()}).Unknown()});
+// EBML byte images for the Matroska tests, every size in 8 bytes: El(kSegment, {El(kTracks, {...}, kCrc)}, kOpen);
+// an in-memory stream; and what the reader's findings must hold to.
 #pragma once
 
 #include <algorithm>
-#include <string>
-#include <vector>
+#include <bit>
 
-#include "avi/QmRIFFStream.h"
+#include "mkv/MatroskaFile.h"
 
 namespace mkvb {
 
 using Bytes = std::vector<std::uint8_t>;
+enum : int { kCrc = 1, kOpen = 2 };  // a CRC-32 element first; a size of all ones
 
-// CRC-32 bit by bit, apart from the reader's table.
-inline std::uint32_t BitCrc(const std::uint8_t* p, std::int64_t n, std::uint32_t c = ~0u) {
-  for (std::int64_t i = 0; i < 8 * n; ++i) c = (c ^ p[i / 8] >> i % 8) & 1 ? c >> 1 ^ 0xEDB88320u : c >> 1;
-  return ~c;
+inline Bytes BigEndian(std::uint64_t v, int n) {
+  Bytes b(n);
+  for (int k = 0; k < n; ++k) b[k] = static_cast<std::uint8_t>(v >> 8 * (n - 1 - k));
+  return b;
 }
-
-// An element of data, or of children; id 0: the data with no header.
-struct El {
-  std::uint32_t id;
-  Bytes data = {};
-  std::vector<El> kids = {};
-  bool crc = false, unknown = false;  // a CRC-32 element first; a size of all ones
-  std::int64_t size = -1;             // the declared size; -1: the true one
-  El Crc() const { return With(&El::crc, true); }
-  El Unknown() const { return With(&El::unknown, true); }
-  El Sized(std::int64_t n) const { return With(&El::size, n); }
-  template <class T>
-  El With(T El::*field, T value) const {
-    El e = *this;
-    e.*field = value;
-    return e;
-  }
-};
-inline El Master(std::uint32_t id, std::vector<El> kids) { return El{id, {}, std::move(kids)}; }
-inline El Bin(std::uint32_t id, Bytes data) { return El{id, std::move(data)}; }
-inline El Raw(Bytes data) { return Bin(0, std::move(data)); }
-inline El Str(std::uint32_t id, const std::string& s) { return Bin(id, Bytes(s.begin(), s.end())); }
-inline El Uint(std::uint32_t id, std::uint64_t v, int width = 1) {
-  Bytes b;
-  for (int k = 7; k >= 0; --k)
-    if (v >> 8 * k || k < width) b.push_back(static_cast<std::uint8_t>(v >> 8 * k));
-  return Bin(id, b);
-}
-
-// The elements one after the other, each size in as few bytes as hold it.
-inline Bytes Build(const std::vector<El>& elements) {
-  Bytes out;
-  for (const El& e : elements) {
-    Bytes body = e.data, kids = Build(e.kids);
-    body.insert(body.end(), kids.begin(), kids.end());
-    if (e.crc) body.insert(body.begin(), {0xBF, 0x84, 0, 0, 0, 0});
-    if (e.crc) FourCCToBytes(BitCrc(&body[6], std::ssize(body) - 6), &body[2]);
-    for (int k = 3; k >= 0; --k)
-      if (e.id >> 8 * k) out.push_back(static_cast<std::uint8_t>(e.id >> 8 * k));
-    std::uint64_t size = e.size >= 0 ? e.size : body.size();
-    int n = 1;
-    while (n < 8 && size >= (std::uint64_t{1} << 7 * n) - 1) ++n;
-    if (e.unknown) n = 8, size = (std::uint64_t{1} << 56) - 1;
-    for (int k = n - 1; e.id && k >= 0; --k)
-      out.push_back(static_cast<std::uint8_t>(size >> 8 * k | (k == n - 1 ? 0x80 >> k : 0)));
-    out.insert(out.end(), body.begin(), body.end());
-  }
+// The parts as an element's data (id 0: with no header), its size the true one unless given.
+inline Bytes El(std::uint32_t id, const std::vector<Bytes>& parts, int flags = 0, std::int64_t size = -1) {
+  Bytes out = id ? BigEndian(id, (std::bit_width(id) + 7) / 8) : Bytes{}, body;
+  for (const Bytes& p : parts) body.insert(body.end(), p.begin(), p.end());
+  if (flags & kCrc) body.insert(body.begin(), {0xBF, 0x84, 0, 0, 0, 0});
+  if (flags & kCrc) FourCCToBytes(Crc32(std::span(body).subspan(6)), &body[2]);
+  const std::uint64_t n = flags & kOpen ? (1ull << 56) - 1 : size >= 0 ? size : body.size();
+  for (const Bytes& b : {id ? BigEndian(1ull << 56 | n, 8) : Bytes{}, body}) out.insert(out.end(), b.begin(), b.end());
   return out;
 }
+inline Bytes Str(std::uint32_t id, const std::string& s) { return El(id, {Bytes(s.begin(), s.end())}); }
+inline Bytes Uint(std::uint32_t id, std::uint64_t v) { return El(id, {BigEndian(v, 8)}); }
 
-// Bytes, read-only, none given from `hole` on: a window of a file before
-// the rest has come.
+// Read-only bytes, none given from `hole` on: a file of which only the start has come. Counts reads and writes.
 struct MemoryStream : TStream64 {
   explicit MemoryStream(Bytes b, std::int64_t hole = INT64_MAX) : data(std::move(b)), hole(hole) {}
   std::int64_t Read(void* out, std::int64_t n) override {
-    n = std::clamp<std::int64_t>(std::min(hole, std::ssize(data)) - pos, 0, std::max<std::int64_t>(n, 0));
+    n = std::max<std::int64_t>(0, std::min({n, hole - pos, std::ssize(data) - pos}));
     if (n > 0) std::copy_n(data.begin() + pos, n, static_cast<std::uint8_t*>(out));
-    return pos += n, n;
+    return ++reads, pos += n, n;
   }
-  std::int64_t Write(const void*, std::int64_t) override { return 0; }
+  std::int64_t Write(const void*, std::int64_t) override { return ++writes, 0; }
   std::int64_t Seek(std::int64_t offset, std::uint16_t origin) override {
     const std::int64_t to = SeekFrom(origin == 0 ? 0 : origin == 1 ? pos : origin == 2 ? std::ssize(data) : -1, offset);
     return to < 0 ? -1 : pos = to;
   }
   Bytes data;
-  std::int64_t hole, pos = 0;
+  std::int64_t hole, pos = 0, reads = 0, writes = 0;
 };
+
+// What is wrong with what r found in b, or nullptr: each position lies in the file and holds what r says, each
+// CRC-32 covers the code and the inner ones, and each whose stored value holds (as all must in a built file) holds
+// with its new value for DX50 over the changed bytes, the inner ones' among them.
+inline const char* Wrong(const Bytes& b, const TMatroskaReader& r, bool built) {
+  const std::int64_t n = std::ssize(b), at = r.CompressionPos;
+  auto in = [](std::int64_t pos, std::int64_t size, std::int64_t begin, std::int64_t end) {
+    return pos >= begin && size >= 0 && pos <= end && size <= end - pos;
+  };
+  if ((r.CodecPrivatePos && !(r.VideoTrack && in(r.CodecPrivatePos, r.CodecPrivateSize, 1, n))) ||
+      (at && !(r.CodecPrivatePos && r.CodecId == kVfwCodecId && r.CodecPrivateSize >= 40 &&
+               at == r.CodecPrivatePos + 16 && FourCCFromBytes(&b[at]) == r.Compression)))
+    return "the track or its code not as the reader says";
+  const auto values = CrcsAfterChange(r.Crcs, at, r.Compression, MakeFourCC("DX50"));
+  if (at && (!values || values->size() != r.Crcs.size())) return "a CRC-32 left out";
+  Bytes changed = b;
+  if (at) FourCCToBytes(MakeFourCC("DX50"), &changed[at]);
+  for (std::size_t i = 0; i < r.Crcs.size(); ++i) {
+    const TMkvCrc& c = r.Crcs[i];
+    const std::int64_t end = c.CoveredPos + c.CoveredSize;
+    if (!in(c.ValuePos, 4, 1, n) || c.CoveredPos != c.ValuePos + 4 || !in(c.CoveredPos, c.CoveredSize, 0, n) ||
+        FourCCFromBytes(&b[c.ValuePos]) != c.Stored || (at && !in(at, 4, c.CoveredPos, end)) ||
+        (i && !in(r.Crcs[i - 1].ValuePos, 4, c.CoveredPos, end)))
+      return "a CRC-32 not as the reader says, or not over the code and the inner ones";
+    if (at) FourCCToBytes((*values)[i], &changed[c.ValuePos]);
+  }
+  for (const TMkvCrc& c : r.Crcs) {
+    auto crc = [&c](const Bytes& bytes) { return Crc32(std::span(bytes).subspan(c.CoveredPos, c.CoveredSize)); };
+    if (crc(b) != c.Stored && built) return "a CRC-32 that does not hold";
+    if (at && crc(b) == c.Stored && crc(changed) != FourCCFromBytes(&changed[c.ValuePos])) return "nor a new one";
+  }
+  return nullptr;
+}
 
 }  // namespace mkvb

@@ -60,21 +60,11 @@ struct Piece {
   Bytes data;
   std::vector<Piece> children;
   std::optional<std::uint32_t> declared;  // written instead of the true size
-  Piece Sized(std::uint32_t size) const {
-    Piece p = *this;
-    p.declared = size;
-    return p;
-  }
-  Piece Label(std::string name) const {
-    Piece p = *this;
-    p.label = std::move(name);
-    return p;
-  }
+  Piece Sized(std::uint32_t size) const { return {id, type, label, data, children, size}; }
+  Piece Label(std::string name) const { return {id, type, std::move(name), data, children, declared}; }
 };
 inline Piece Chunk(const std::string& id, Bytes data) { return {id, "", "", std::move(data), {}, {}}; }
-inline Piece Chunk(const std::string& id, std::size_t size, std::uint8_t fill = 0) {
-  return Chunk(id, Bytes(size, fill));
-}
+inline Piece Chunk(const std::string& id, std::size_t n, std::uint8_t fill = 0) { return Chunk(id, Bytes(n, fill)); }
 inline Piece List(const std::string& type, std::vector<Piece> c, const std::string& id = "LIST") {
   return {id, type, "", {}, std::move(c), {}};
 }

@@ -33,11 +33,6 @@ std::string Walk(const Bytes& bytes, std::int64_t streams = 1, int scanFrom = -1
   }
   return seen;
 }
-Bytes Entries(std::initializer_list<std::pair<const char*, std::uint32_t>> entries, std::size_t size) {
-  Bytes b;
-  for (auto [id, n] : entries) Put32(b, FCC(id)), Put32(b, n), b.resize(b.size() + 8);
-  return b.resize(size), b;
-}
 // An AVI form holding only a "hdrl" list of these pieces.
 Image Hdrl(std::vector<Piece> pieces) { return Build({Riff("AVI ", {List("hdrl", std::move(pieces))})}); }
 Image Avi(std::vector<Piece> pieces) { return Build({Riff("AVI ", std::move(pieces))}); }
@@ -77,10 +72,10 @@ TEST(ChunkWalker, Walks) {
       {"scan: slides by two over letters, retries two on past a bad size",
        Hdrl({Raw(Text(std::string("\1\2abJUNK\4\0\0\0wxyz", 16)))}), head + "JUNK@36+4*"},
       {"scan: stream index head skipped",
-       Avi({List("movi", {Chunk("ix00", Entries({{"00dc", 2}, {"00dc", 2}, {"00dc", 2}}, 64))})}),
+       Avi({List("movi", {Chunk("ix00", Words({FCC("00dc"), 2, 0, 0, FCC("00dc"), 2, 0, 0, FCC("00dc"), 2}, 64))})}),
        "RIFF:AVI @12 LIST:movi@24 ix00@32+64* 00dc@72+2*", 1, 2},
       {"scan: legacy index entries of known streams",
-       Avi({Chunk("idx1", Entries({{"01dc", 0x10}, {"00dc", 0x12}}, 32)), Chunk("JUNK", 16)}),
+       Avi({Chunk("idx1", Words({FCC("01dc"), 0x10, 0, 0, FCC("00dc"), 0x12}, 32)), Chunk("JUNK", 16)}),
        "RIFF:AVI @12 idx1@20+32* 00dc@44+18* JUNK@60+16*", 1, 1},
       {"scan: into a rec list, out of ended lists",
        Avi({List("movi", {List("rec ", {Chunk("00dc", 4), Chunk("00dc", 6)})}), Chunk("JUNK", 4)}),
@@ -247,12 +242,6 @@ bool PlainWalkFinds(const Bytes& data) {
   const TCodecId codec = DetectCodec(handler.second, compression.second);
   return handler.first > 0 && codec >= kFirstCodec && codec <= kLastCodec;
 }
-// The same for the reader, through the driver's analysis.
-bool ReaderFinds(const Bytes& data, const std::string& file) {
-  TAppState s;
-  WriteBytes(file, data), ProcessFile(s, file, kNoCodec);
-  return s.HandlerFieldPos > 0 && s.CurrentCodec >= kFirstCodec && s.CurrentCodec <= kLastCodec;
-}
 
 // Damaged variants of the seeds, the sample and the files in the folder TOVACREX_DIFF_FILES, TOVACREX_DIFF_COUNT of
 // them, then the kept fuzz findings. Wherever the plain walk finds a codec with its handler field, the reader does too;
@@ -270,21 +259,23 @@ TEST(DamagedFiles, ReaderDriverAndReadAhead) {
   for (const auto& e : std::filesystem::directory_iterator(std::string(TOVACREX_SOURCE_DIR) + "/tests/regressions"))
     inputs.emplace_back(e.path().filename().string(), ReadBytes(e.path().string()));
   TempDir dir;
-  int found[2][2] = {};  // [plain walk][reader]
+  int both = 0;
   for (std::uint32_t i = 0; i < inputs.size(); ++i) {
     const auto& [name, bytes] = inputs[i];
     SCOPED_TRACE(name);
-    const bool plain = PlainWalkFinds(bytes), reader = ReaderFinds(bytes, dir.File("f.avi"));
-    ++found[plain][reader];
+    TAppState s;  // the reader, through the driver's analysis
+    WriteBytes(dir.File("f.avi"), bytes), ProcessFile(s, dir.File("f.avi"), kNoCodec);
+    const bool reader = s.HandlerFieldPos > 0 && s.CurrentCodec >= kFirstCodec && s.CurrentCodec <= kLastCodec;
+    const bool plain = PlainWalkFinds(bytes);
     EXPECT_TRUE(reader || !plain);
+    both += reader && plain;
     EXPECT_EQ(Analyse(bytes), Analyse(bytes, 0));
     CompareWalks(bytes, i);
     if (i % 40 == 0 || !name.starts_with("mutation")) {
       EXPECT_EQ(fuzzcheck::CheckDriver(dir.File("f.avi"), bytes), "");
     }
   }
-  std::printf("codec with handler field found by both: %d, the reader only: %d, the plain walk only: %d, neither: %d\n",
-              found[1][1], found[0][1], found[1][0], found[0][0]);
+  EXPECT_GT(both, int(inputs.size()) / 4);  // else the comparison says little
 }
 
 #ifndef _WIN32
@@ -297,12 +288,10 @@ TEST(MediaTools, FilesAnalysedAndConverted) {
     for (int c; p && (c = std::fgetc(p)) != EOF && c != '\n';) out += static_cast<char>(c);
     return p && pclose(p), out;
   };
-  if (std::system(
-          "(command -v ffmpeg && command -v ffprobe && command -v mencoder && command -v gst-launch-1.0) >/dev/null") !=
-      0) {
+  if (std::system("which ffmpeg ffprobe mencoder gst-launch-1.0 >/dev/null") != 0) {
     if (const char* skip = std::getenv("TOVACREX_SKIP_FFMPEG"); skip && std::string(skip) == "1")
       GTEST_SKIP() << "SKIPPED: no media tools";
-    FAIL() << "ffmpeg, mencoder and gst-launch-1.0 are needed (TOVACREX_SKIP_FFMPEG=1 skips this test)";
+    FAIL() << "ffmpeg, ffprobe, mencoder and gst-launch-1.0 are needed (TOVACREX_SKIP_FFMPEG=1 skips this test)";
   }
   TempDir dir;
   const std::string file = dir.File("f.avi"), in = dir.File("in.avi"), gst = "gst-launch-1.0 -q ",

@@ -46,8 +46,7 @@ TEST(Streams, AsTheFileItself) {
   const std::int64_t block = TFileStream64::kBlockSize;
   for (int step = 0; step < 3000; ++step) {
     const std::int64_t n = rnd(4) == 0 ? rnd(3 * block) : rnd(64), size = static_cast<std::int64_t>(model.size());
-    std::string got(static_cast<std::size_t>(n), '\0'),
-        data(static_cast<std::size_t>(n), static_cast<char>('a' + step % 26));
+    std::string got(static_cast<std::size_t>(n), '\0'), data(static_cast<std::size_t>(n), char('a' + step % 26));
     const std::int64_t kind = rnd(8), to = kind == 0 ? size - rnd(size + 1) : kind == 1 ? rnd(size + 100) : 0;
     if (kind < 2) {
       ASSERT_EQ(s.Seek(kind == 0 ? to - size : to, kind == 0 ? 2 : 0), pos = to) << step;
@@ -87,32 +86,31 @@ Analysis Analyse(const std::string& file, TAppState& s) {
   ProcessFile(s, file, kNoCodec);
   return {s.FileStatus, s.CurrentCodec, s.HandlerFieldPos, s.CompressionFieldPos};
 }
-Image Div3(std::size_t strh, std::size_t strf) {
-  return MakeAvi({.handler = "div3", .compression = "DIV3", .strhSize = strh, .strfSize = strf});
-}
 
 TEST(Driver, FieldsCountOnlyInsideTheirRecordsAndTheFile) {
   TempDir dir;
-  const Image sound = Div3(56, 40), shortest = Div3(8, 20);
+  auto div3 = [](std::size_t strh, std::size_t strf) {
+    return MakeAvi({.handler = "div3", .compression = "DIV3", .strhSize = strh, .strfSize = strf});
+  };
+  const Image sound = div3(56, 40), shortest = div3(8, 20), noHandler = div3(7, 40);
   const std::int64_t h = sound.DataPos("v.strh") + 4, c = sound.DataPos("v.strf") + 16;
   const std::pair<Bytes, Analysis> cases[] = {
       {sound.bytes, {fsOk, 6, h, c}},
       {shortest.bytes, {fsOk, 6, shortest.DataPos("v.strh") + 4, shortest.DataPos("v.strf") + 16}},
-      {Div3(7, 40).bytes, {fsOk, kUnknownCodec, 0, Div3(7, 40).DataPos("v.strf") + 16}},
-      {Div3(56, 19).bytes, {fsOk, 6, h, 0}},
+      {noHandler.bytes, {fsOk, kUnknownCodec, 0, noHandler.DataPos("v.strf") + 16}},
+      {div3(56, 19).bytes, {fsOk, 6, h, 0}},
       {Bytes(sound.bytes.begin(), sound.bytes.begin() + c + 4), {fsOk, 6, h, c}},  // the file ends with the field
       {Bytes(sound.bytes.begin(), sound.bytes.begin() + c + 3), {fsOk, 6, h, 0}},  // one byte short of it
       {MakeAvi("cvid", "cvid").bytes, {fsOk, kUnknownCodec, h, c}},
       {Text("RIFX, not a RIFF file"), {fsNotAvi, kUnknownCodec, 0, 0}},
+      {{}, {fsNotFound, 0, 0, 0}},  // no file
   };
-  for (std::size_t i = 0; i < std::size(cases); ++i) {
-    WriteBytes(dir.File("f.avi"), cases[i].first);
+  for (const auto& [bytes, analysis] : cases) {
     TAppState s;
-    EXPECT_EQ(Analyse(dir.File("f.avi"), s), cases[i].second) << "case " << i;
+    if (!bytes.empty()) WriteBytes(dir.File("f.avi"), bytes);
+    EXPECT_EQ(Analyse(dir.File(bytes.empty() ? "missing.avi" : "f.avi"), s), analysis) << bytes.size();
   }
-  TAppState s;
-  EXPECT_EQ(Analyse(dir.File("missing.avi"), s), (Analysis{fsNotFound, 0, 0, 0}));
-  s = {fsOk, 10, 10, 0, 0, 100, 103};  // fields that overlap cannot both be written
+  TAppState s{fsOk, 10, 10, 0, 0, 100, 103};  // fields that overlap cannot both be written
   EXPECT_FALSE(PlanConversion(s, 11));
   s.CompressionFieldPos = 104;
   EXPECT_TRUE(PlanConversion(s, 11));
@@ -202,7 +200,6 @@ TEST(Dialog, StatusTextsAndFirstArgument) {
               std::tuple(wide(core::StatusText(status)), false, std::vector<std::wstring>{}));
   }
   EXPECT_EQ(DescribeDialog(L"f", {fsOk, kUnknownCodec}, words).CodecText, wide(core::CodecLabel(kUnknownCodec)));
-  // A command line, then its first argument.
   const std::pair<const char*, const char*> lines[] = {{"prog a b", "a"},
                                                        {"\"C:\\My Programs\\t.exe\" \"my film.avi\" x", "my film.avi"},
                                                        {"prog \"\" b", "b"},

@@ -1,11 +1,8 @@
 #!/usr/bin/python3
-"""tovacrex.html in headless Chromium: files and a folder tree dropped and
-converted by group (checked on disk), Undo all, the record downloaded and
-undone by tovacrex-cli in the folders dropped, Tovacrex.convert on a dropped
-handle, files opened from the keyboard in download mode and the download
-against the command line; any network request fails.
-    browser.py PAGE TOVACREX_CLI SAMPLES_DIR FILES
-"""
+"""tovacrex.html in headless Chromium: files and a folder tree dropped and converted by group (checked on disk), Undo
+all, the record downloaded and undone by tovacrex-cli in the folders dropped, Tovacrex.convert on a dropped handle,
+files opened from the keyboard in download mode and the download against the command line; any network request fails.
+    browser.py PAGE TOVACREX_CLI SAMPLES_DIR FILES"""
 import json, os, shutil, subprocess, sys, tempfile  # noqa: E401
 sys.dont_write_bytecode = True  # no __pycache__ left beside devtools.py
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'scripts'))
@@ -23,8 +20,7 @@ seeds = sorted(f for f in os.listdir(samples) if f.endswith('.avi'))
 codec = {f: run('info', '--json', f'{samples}/{f}')[0]['codec'] for f in seeds}
 v3, xvid = (next(f for f in seeds if codec[f] == c) for c in ('DivX V3 Low', 'XviD'))
 # A tree with one name twice: the record must tell the two apart.
-tree = ['a/same.avi', 'b/same.avi', 'b/c/deep.avi', 'top.avi']
-for name in tree + [f'clip{i:04d}.avi' for i in range(count)]:
+for name in ['a/same.avi', 'b/same.avi', 'b/c/deep.avi', 'top.avi'] + [f'clip{i:04d}.avi' for i in range(count)]:
     os.makedirs(os.path.dirname(f'{folder}/{name}'), exist_ok=True)
     shutil.copy(f'{samples}/{xvid}', f'{folder}/{name}')
 before = {f'{d}/{f}': read(f'{d}/{f}') for d, _, fs in os.walk(files) for f in fs}
@@ -65,8 +61,7 @@ b.eval('document.addEventListener("drop", e => {'
        ' window.dropped = e.dataTransfer.items[0].getAsFileSystemHandle(); }, true)')
 b.drop([f'{api}/{v3}'])
 for args, target in ((['--dry-run', '--to', 'divx V3 FAST'], '"divx V3 FAST"'), (['--to', '3'], '3')):
-    dry = str(len(args) == 3).lower()
-    got = b.eval(f'dropped.then(h => Tovacrex.convert(h, {target}, {{dryRun: {dry}}}))')
+    got = b.eval(f'dropped.then(h => Tovacrex.convert(h, {target}, {{dryRun: {str(len(args) == 3).lower()}}}))')
     check(got == run('convert', '--json', '--no-record', *args, v3, cwd=api + '/cli')[0] and
           read(f'{api}/{v3}') == read(f'{api}/cli/{v3}'),
           f'Tovacrex.convert(handle, {target}) gives convert {" ".join(args)}\'s object and bytes')
@@ -87,7 +82,7 @@ b.convert('#files tr', v3, 3)
 b.wait(lambda: os.path.exists(f'{down}/{v3}') and '.crdownload' not in ' '.join(os.listdir(down)), 60)
 check(read(f'{down}/{v3}') == read(f'{api}/{v3}') != read(f'{samples}/{v3}'),
       'download mode: the file offered equals the command line\'s conversion, the file opened is untouched')
-check(all(u == b.url for u in requests + b.requests),
+check(requests and b.requests and all(u == b.url for u in requests + b.requests),
       f'no network request ({len(requests + b.requests)} loads, all of the page itself)')
 b.close()
 shutil.rmtree(work, ignore_errors=True)

@@ -1,7 +1,6 @@
-// The module against the command line: every AVI file in FOLDER gives the
-// object `info --json` prints, byte for byte, also when handed 256 bytes first.
-// Files that are no damaged variants, and every 50th variant, are converted to
-// each codec by both (same objects, same bytes) and back to the original pair.
+// The module against the command line: every AVI file in FOLDER gives the object `info --json` prints, byte for
+// byte, also when handed 256 bytes first. Files that are no damaged variants, and every 50th variant, are converted
+// to each codec by both (same objects, same bytes) and back to the original pair.
 //   node same_as_cli.js MODULE_JS FILES_JS TOVACREX_CLI FOLDER
 'use strict';
 const fs = require('fs'), path = require('path');
@@ -15,10 +14,7 @@ function fileIo(name, flushDelay = 0) {
   const fd = fs.openSync(name, 'r+');
   return {
     size: fs.fstatSync(fd).size,
-    readAt: async (offset, length) => {
-      const b = Buffer.alloc(length);
-      return b.subarray(0, fs.readSync(fd, b, 0, length, offset));
-    },
+    readAt: async (offset, length, b = Buffer.alloc(length)) => b.subarray(0, fs.readSync(fd, b, 0, length, offset)),
     writeAt: async (offset, bytes) => { fs.writeSync(fd, bytes, 0, bytes.length, offset); },
     flush: () => new Promise((done) => setTimeout(done, flushDelay)),
     close: () => fs.closeSync(fd),
@@ -32,24 +28,21 @@ function fileIo(name, flushDelay = 0) {
     console.log(`differs: ${what}\n  module: ${JSON.stringify(got)}\n  cli:    ${JSON.stringify(want)}`));
   const copy = path.join(fs.mkdtempSync(path.join(require('os').tmpdir(), 'tvx-')), 'f.avi');
   const convert = async (io, ...rest) => (await engine.convert(copy, io.size, io, ...rest)).result;
+  const hex = () => fs.readFileSync(copy).toString('hex');
   for (const [i, want] of expected.entries()) {
     const io = fileIo(want.file);
-    for (const firstWindow of [undefined, 256]) {
-      const got = await engine.analyse(want.file, io.size, io, { firstWindow });
-      same(`${want.file}, first window ${firstWindow}`, got, want);
-    }
+    for (const firstWindow of [undefined, 256]) same(`${want.file}, first window ${firstWindow}`,
+      await engine.analyse(want.file, io.size, io, { firstWindow }), want);
     io.close();
     if (path.basename(want.file).startsWith('variant') && i % 50 !== 0) continue;
     const original = fs.readFileSync(want.file);
     for (let target = 1; target <= 13; ++target, ++conversions) {
       fs.writeFileSync(copy, original);
-      const byCli = [tovacrex(['convert', '--json', '--no-record', '--to', String(target), copy])[0],
-        fs.readFileSync(copy).toString('hex')];
+      const byCli = [tovacrex(['convert', '--json', '--no-record', '--to', String(target), copy])[0], hex()];
       fs.writeFileSync(copy, original);
       const c = fileIo(copy);
       const got = await convert(c, target, { firstWindow: 256 });
       // Back by the pair first found, where the write left the fields where they were.
-      const hex = () => fs.readFileSync(copy).toString('hex');
       if (same(`${want.file} to ${target}`, [got, hex()], byCli) && got.written && want.codec_id <= 13 &&
           (await engine.analyse(copy, c.size, c)).compression_offset === want.compression_offset) {
         const pair = [original.readUInt32LE(want.handler_offset),
@@ -60,16 +53,12 @@ function fileIo(name, flushDelay = 0) {
       c.close();
     }
   }
-  // Faults from outside: a field another program changed between the analysis
-  // and the write, one that cannot be read, a write that fails (what was
-  // written is put back, the rest dropped), and one whose putting back fails
-  // too: the file may hold the new codes, and the entry kept for it lets
-  // `tovacrex-cli undo` put back the old ones.
+  // Faults from outside: a field another program changed between the analysis and the write, one that cannot be
+  // read, a write that fails (what was written is put back, the rest dropped), and one whose putting back fails too:
+  // the file may hold the new codes, and the entry kept for it lets `tovacrex-cli undo` put back the old ones.
   const sample = expected.find((f) => f.codec_id === 6), before = fs.readFileSync(sample.file);
-  const writing = (c, ok) => {  // the writes numbered in ok succeed, the others fail
-    let n = 0;
-    return { ...c, writeAt: (o, b) => (ok.includes(n++) ? c.writeAt(o, b) : Promise.reject(Error('full'))) };
-  };
+  const writing = (c, ok, n = 0) => ({  // the writes numbered in ok succeed, the others fail
+    ...c, writeAt: (o, b) => (ok.includes(n++) ? c.writeAt(o, b) : Promise.reject(Error('full'))) });
   const fourBytes = (c, read) => ({ ...c, readAt: (o, n) => (n === 4 ? read() : c.readAt(o, n)) });
   for (const [what, io, aborted, kept] of [
     ['a field changed', (c) => fourBytes(c, async () => Buffer.from('XXXX')), false, false],
@@ -80,19 +69,15 @@ function fileIo(name, flushDelay = 0) {
     fs.copyFileSync(sample.file, copy);
     const c = fileIo(copy);
     let abort = false;
-    const faulty = { ...io(c), abort: async () => (abort = true) };
-    const { result, entry } = await engine.convert(copy, c.size, faulty, 7);
+    const { result, entry } = await engine.convert(copy, c.size, { ...io(c), abort: async () => (abort = true) }, 7);
     c.close();
     if (entry) tovacrex(['undo', '--json', '-'], JSON.stringify([entry]));
-    same(what, [result.error, result.written, abort, !!entry, fs.readFileSync(copy).equals(before)],
+    same(what, [result.error, result.written, abort, !!entry, hex() === before.toString('hex')],
       ["Can't write to file", false, aborted, kept, true]);
   }
   // Two conversions in flight, the later written first: each result is its own file's.
-  const xvid = expected.find((f) => f.codec_id === 10).file;
-  const two = [[sample.file, 7, 100], [xvid, 12, 0]].map(([from, target, delay], i) => {
-    fs.copyFileSync(from, copy + i);
-    return [copy + i, target, fileIo(copy + i, delay)];
-  });
+  const two = [[sample.file, 7, 100], [expected.find((f) => f.codec_id === 10).file, 12, 0]]
+    .map(([from, target, delay], i) => (fs.copyFileSync(from, copy + i), [copy + i, target, fileIo(copy + i, delay)]));
   const got = await Promise.all(two.map(([to, target, io]) => engine.convert(to, io.size, io, target)));
   same('two conversions in flight', got.map(({ result: r }) => [r.file, r.to, r.error]),
     [[two[0][0], 'DivX V3 Fast', null], [two[1][0], 'DivX 5', null]]);

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Damaged variants of the files in a folder, written beside them as
-variantNNNNN.avi: each a copy of one of them with one to four faults (a byte
+variantNNNNN with the same extension: each a copy of one of them with one to four faults (a byte
 changed, a size field overwritten, the file cut short, bytes put in, a chunk
 header laid over). The same seed gives the same files.
 
@@ -13,9 +13,10 @@ import sys
 
 folder, count = sys.argv[1], int(sys.argv[2])
 rng = random.Random(int(sys.argv[3]) if len(sys.argv) > 3 else 22)
-seeds = [open(os.path.join(folder, n), 'rb').read() for n in sorted(os.listdir(folder))]
+seeds = [(open(os.path.join(folder, n), 'rb').read(), os.path.splitext(n)[1]) for n in sorted(os.listdir(folder))]
 for i in range(count):
-    b = bytearray(rng.choice(seeds))
+    seed, ext = rng.choice(seeds)
+    b = bytearray(seed)
     for _ in range(rng.randint(1, 4)):
         if not b:
             break
@@ -31,5 +32,5 @@ for i in range(count):
             b[at:at] = bytes(rng.randrange(256) for _ in range(rng.randint(1, 16)))
         else:
             b[at:at + 8] = rng.choice([b'LIST\0\0\0\0', b'JUNK\x08\0\0\0', b'00dc\0\0\0\0', b'strl\0\0\0\0'])
-    with open(os.path.join(folder, 'variant%05d.avi' % i), 'wb') as out:
+    with open(os.path.join(folder, 'variant%05d%s' % (i, ext)), 'wb') as out:
         out.write(b)

@@ -38,15 +38,11 @@ mkdir -p "$seeds/ffmpeg"
 . scripts/ffmpeg-files.sh
 make_ffmpeg_files fuzz.sh "$seeds/ffmpeg"
 cp samples/*.avi "$seeds/ffmpeg/" 2>/dev/null || true
-# Matroska seeds: mkvmerge's and ffmpeg's (with CRC-32s, and a live file) of the same.
+# Matroska seeds: mkvmerge's and ffmpeg's of the same, and a live file.
 mkdir -p "$seeds/mkv"
-for f in "$seeds"/ffmpeg/*.avi; do
-  [ -e "$f" ] || continue
-  name=$(basename "$f" .avi)
-  mkvmerge -q -o "$seeds/mkv/$name-mkvmerge.mkv" "$f" >/dev/null || true
-  ffmpeg -v error -y -i "$f" -c copy "$seeds/mkv/$name-ffmpeg.mkv" || true
-done
-[ -e "$seeds/ffmpeg/mp42.avi" ] && ffmpeg -v error -y -i "$seeds/ffmpeg/mp42.avi" -c copy -live 1 "$seeds/mkv/live.mkv"
+cp "$seeds"/ffmpeg/*.avi "$seeds/mkv/"
+make_matroska_files "$seeds/mkv"
+rm "$seeds"/mkv/*.avi
 
 findings="$build/findings"
 mkdir -p "$findings"

@@ -16,6 +16,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp samples/*.avi "$work/"
 make_ffmpeg_files web-check.sh "$work"
+make_matroska_files "$work"
 case "$2" in
   module)
     for f in tests/regressions/*.bin; do cp "$f" "$work/$(basename "$f" .bin).avi"; done

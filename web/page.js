@@ -204,8 +204,9 @@ async function addFiles(find) {
       }
       // The count goes forward by steps: a thousand files read do not ask for a thousand frames.
       if (++reading.done % kReadStep === 0) changed();
-      const original = info.handler_offset
-        ? [codeValue(info.handler), info.compression_offset ? codeValue(info.compression) : 0] : null;
+      // A Matroska track has a code but no handler: its undo needs the code all the same.
+      const original = info.handler_offset || info.compression_offset ? [info.handler_offset ? codeValue(info.handler) : 0,
+        info.compression_offset ? codeValue(info.compression) : 0] : null;
       return { ...f, size: file?.size ?? 0, info, original, originalCodec: info.codec_id, result: {},
         choice: choiceIn(info), version: 0 };
     }));

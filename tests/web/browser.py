@@ -16,9 +16,9 @@ read = lambda p: open(p, 'rb').read()  # noqa: E731
 work = tempfile.mkdtemp()
 files, folder, down = work + '/files', work + '/files/folder', work + '/down'
 shutil.copytree(samples, files)
-seeds = sorted(f for f in os.listdir(samples) if f.endswith('.avi'))
+seeds = sorted(f for f in os.listdir(samples) if f.endswith(('.avi', '.mkv')))
 codec = {f: run('info', '--json', f'{samples}/{f}')[0]['codec'] for f in seeds}
-v3, xvid = (next(f for f in seeds if codec[f] == c) for c in ('DivX V3 Low', 'XviD'))
+v3, xvid = (next(f for f in seeds if codec[f] == c and f.endswith('.avi')) for c in ('DivX V3 Low', 'XviD'))
 # A tree with one name twice: the record must tell the two apart.
 for name in ['a/same.avi', 'b/same.avi', 'b/c/deep.avi', 'top.avi'] + [f'clip{i:04d}.avi' for i in range(count)]:
     os.makedirs(os.path.dirname(f'{folder}/{name}'), exist_ok=True)
@@ -28,7 +28,7 @@ xvid_group = lambda r: r[1] not in ('XviD', 'DivX 4', '3ivx')  # noqa: E731
 b = Browser(page, work + '/p1')
 b.call('Browser.setDownloadBehavior', behavior='allow', downloadPath=down)
 b.drop([f'{files}/{f}' for f in seeds] + [folder])
-b.wait(lambda: len(b.rows()) == sum(p.endswith('.avi') for p in before))
+b.wait(lambda: len(b.rows()) == sum(p.endswith(('.avi', '.mkv')) for p in before))
 rows, listed = b.rows(), run('info', '--json', '-r', files)
 shown = {os.path.relpath(c['file'], files): c['codec'] or 'Unknown codec' for c in listed}
 check({r[0]: r[1] for r in rows} == shown and

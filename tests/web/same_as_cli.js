@@ -1,6 +1,6 @@
-// The module against the command line: every AVI file in FOLDER gives the object `info --json` prints, byte for
-// byte, also when handed 256 bytes first. Files that are no damaged variants, and every 50th variant, are converted
-// to each codec by both (same objects, same bytes) and back to the original pair.
+// The module against the command line: every AVI and Matroska file in FOLDER gives the object `info --json` prints,
+// byte for byte, also when handed 256 bytes first. Files that are no damaged variants, and every 50th variant, are
+// converted to each codec by both (same objects, same bytes) and back to the original pair.
 //   node same_as_cli.js MODULE_JS FILES_JS TOVACREX_CLI FOLDER
 'use strict';
 const fs = require('fs'), path = require('path');
@@ -26,7 +26,8 @@ function fileIo(name, flushDelay = 0) {
   let differ = 0, conversions = 0;
   const same = (what, got, want) => JSON.stringify(got) === JSON.stringify(want) || (++differ <= 5 &&
     console.log(`differs: ${what}\n  module: ${JSON.stringify(got)}\n  cli:    ${JSON.stringify(want)}`));
-  const copy = path.join(fs.mkdtempSync(path.join(require('os').tmpdir(), 'tvx-')), 'f.avi');
+  const dir = fs.mkdtempSync(path.join(require('os').tmpdir(), 'tvx-'));
+  let copy = path.join(dir, 'f.avi');
   const convert = async (io, ...rest) => (await engine.convert(copy, io.size, io, ...rest)).result;
   const hex = () => fs.readFileSync(copy).toString('hex');
   for (const [i, want] of expected.entries()) {
@@ -36,6 +37,7 @@ function fileIo(name, flushDelay = 0) {
     io.close();
     if (path.basename(want.file).startsWith('variant') && i % 50 !== 0) continue;
     const original = fs.readFileSync(want.file);
+    copy = path.join(dir, 'f' + path.extname(want.file));
     for (let target = 1; target <= 13; ++target, ++conversions) {
       fs.writeFileSync(copy, original);
       const byCli = [tovacrex(['convert', '--json', '--no-record', '--to', String(target), copy])[0], hex()];
@@ -45,7 +47,7 @@ function fileIo(name, flushDelay = 0) {
       // Back by the pair first found, where the write left the fields where they were.
       if (same(`${want.file} to ${target}`, [got, hex()], byCli) && got.written && want.codec_id <= 13 &&
           (await engine.analyse(copy, c.size, c)).compression_offset === want.compression_offset) {
-        const pair = [original.readUInt32LE(want.handler_offset),
+        const pair = [want.handler_offset === null ? 0 : original.readUInt32LE(want.handler_offset),
           want.compression_offset ? original.readUInt32LE(want.compression_offset) : 0];
         await convert(c, want.codec_id, { original: pair });
         same(`${want.file} to ${target} and back`, hex(), original.toString('hex'));

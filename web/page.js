@@ -205,8 +205,9 @@ async function addFiles(find) {
       // The count goes forward by steps: a thousand files read do not ask for a thousand frames.
       if (++reading.done % kReadStep === 0) changed();
       // A Matroska track has a code but no handler: its undo needs the code all the same.
-      const original = info.handler_offset || info.compression_offset ? [info.handler_offset ? codeValue(info.handler) : 0,
-        info.compression_offset ? codeValue(info.compression) : 0] : null;
+      const code = (offset, value) => (offset ? codeValue(value) : 0);
+      const original = info.handler_offset || info.compression_offset
+        ? [code(info.handler_offset, info.handler), code(info.compression_offset, info.compression)] : null;
       return { ...f, size: file?.size ?? 0, info, original, originalCodec: info.codec_id, result: {},
         choice: choiceIn(info), version: 0 };
     }));

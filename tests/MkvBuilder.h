@@ -30,21 +30,22 @@ inline Bytes El(std::uint32_t id, const std::vector<Bytes>& parts, int flags = 0
 inline Bytes Str(std::uint32_t id, const std::string& s) { return El(id, {Bytes(s.begin(), s.end())}); }
 inline Bytes Uint(std::uint32_t id, std::uint64_t v) { return El(id, {BigEndian(v, 8)}); }
 
-// Read-only bytes, none given from `hole` on: a file of which only the start has come. Counts reads and writes.
+// Read-only bytes, none given from `hole` on: a file of which only the start has come.
 struct MemoryStream : TStream64 {
   explicit MemoryStream(Bytes b, std::int64_t hole = INT64_MAX) : data(std::move(b)), hole(hole) {}
   std::int64_t Read(void* out, std::int64_t n) override {
     n = std::max<std::int64_t>(0, std::min({n, hole - pos, std::ssize(data) - pos}));
     if (n > 0) std::copy_n(data.begin() + pos, n, static_cast<std::uint8_t*>(out));
-    return ++reads, pos += n, n;
+    pos += n;
+    return n;
   }
-  std::int64_t Write(const void*, std::int64_t) override { return ++writes, 0; }
+  std::int64_t Write(const void*, std::int64_t) override { return 0; }
   std::int64_t Seek(std::int64_t offset, std::uint16_t origin) override {
     const std::int64_t to = SeekFrom(origin == 0 ? 0 : origin == 1 ? pos : origin == 2 ? std::ssize(data) : -1, offset);
     return to < 0 ? -1 : pos = to;
   }
   Bytes data;
-  std::int64_t hole, pos = 0, reads = 0, writes = 0;
+  std::int64_t hole, pos = 0;
 };
 
 // What is wrong with what r found in b, or nullptr: each position lies in the file and holds what r says, each

@@ -6,7 +6,9 @@
 #include "MkvBuilder.h"
 
 static void Check(bool ok, const char* what) {
-  if (!ok) std::fprintf(stderr, "fuzz_mkv: %s\n", what), std::abort();
+  if (ok) return;
+  std::fprintf(stderr, "fuzz_mkv: %s\n", what);
+  std::abort();
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -46,6 +46,7 @@ const canWrite = typeof window.showOpenFilePicker === 'function';
 const state = {
   lang: (navigator.language || 'en').toLowerCase().startsWith('ru') ? 'ru' : 'en',
   codecs: [],         // the catalogue's names, from the module: codec n is codecs[n - 1]
+  codecIds: new Map(),  // a name in lower case -> its number
   // {name (as shown), recordName (as the record names it), source, size, info,
   //  original: [h, c], originalCodec, result, choice, version}
   rows: [],
@@ -56,7 +57,11 @@ const state = {
   over: false,        // something dragged over the drop zone
 };
 let engine = null;
-const ready = TovacrexModule().then((m) => { engine = new Engine(m); state.codecs = engine.codecs; });
+const ready = TovacrexModule().then((m) => {
+  engine = new Engine(m);
+  state.codecs = engine.codecs;
+  state.codecIds = new Map(state.codecs.map((c, i) => [c.toLowerCase(), i + 1]));
+});
 const $ = (id) => document.getElementById(id);
 const t = (key) => kPageTexts[state.lang][key] ?? kProgramTexts[state.lang][key];
 // A message of the core (English, as the command line prints it) in the
@@ -73,9 +78,9 @@ function said(message) {
 function codecId(target) {
   const n = Number(target);
   if (Number.isInteger(n) && n >= 1 && n <= state.codecs.length) return n;
-  const i = state.codecs.findIndex((c) => c.toLowerCase() === String(target).toLowerCase());
-  if (i < 0) throw new Error(`unknown codec '${target}'`);
-  return i + 1;
+  const id = state.codecIds.get(String(target).toLowerCase());
+  if (!id) throw new Error(`unknown codec '${target}'`);
+  return id;
 }
 
 // Reads and writes of a file the page holds as a handle (in place) or as a
@@ -91,7 +96,9 @@ function fileIo(source, file = source.getFile ? null : source, head = null) {
     file: async () => (file ??= await handle.getFile()),
     readAt: async (offset, length) => {
       const f = await io.file(), whole = offset === 0 && length >= f.size;
-      const bytes = head && offset + length <= head.length ? head.slice(offset, offset + length)
+      // The head as read, not a copy of it, where no patch goes over it.
+      const inHead = head && offset + length <= head.length;
+      const bytes = inHead ? head[patches.size ? 'slice' : 'subarray'](offset, offset + length)
         : new Uint8Array(await (whole ? f : f.slice(offset, offset + length)).arrayBuffer());
       for (const [at, b] of patches) {
         const from = Math.max(at, offset), to = Math.min(at + 4, offset + bytes.length);
@@ -179,8 +186,8 @@ function regroup() {
 // Files as the walk finds them ({source, order, name, recordName}), read
 // and analysed while it goes on. Their heads are read many files to one
 // read (a read costs the page far more than its bytes), and their rows come
-// in together, in the walk's order (by `order`, the path's names), so that
-// the table is laid out once.
+// in together, in the walk's order (by `order`, the path's names), drawn in
+// one frame: rows coming in a read at a time cost more than they save.
 const kBatch = 64, kReadStep = 50;
 async function addFiles(find) {
   await ready;
@@ -230,7 +237,8 @@ async function addFiles(find) {
       if (a.order[i] !== b.order[i]) return a.order[i] < b.order[i] ? -1 : 1;
     }
   };
-  state.rows.push(...made.sort(walkOrder));
+  // Not push(...made): a call takes only so many arguments.
+  state.rows = state.rows.concat(made.sort(walkOrder));
   if (reading.done === reading.total) state.reading = null;
   regroup();
   changed();
@@ -284,15 +292,16 @@ function fromDrop(items) {
   const pending = [...items].filter((i) => i.kind === 'file')
     .map((i) => (canWrite && i.getAsFileSystemHandle ? i.getAsFileSystemHandle() : i.getAsFile()));
   return addFiles(async (take) => {
-    const walk = async (handle, order, name, recordName) => {
-      if (handle.kind === 'file') return take({ source: handle, order, name, recordName });
-      const below = [];
-      for await (const child of handle.values()) {
-        const path = recordName ? `${recordName}/${child.name}` : child.name;
-        below.push(walk(child, [...order, child.name], `${name}/${child.name}`, path));
-      }
-      await Promise.all(below);
-    };
+    // A file is taken as it is listed; the folders below one are listed side by side.
+    const walk = (handle, order, name, recordName) => (handle.kind === 'file'
+      ? take({ source: handle, order, name, recordName }) : (async () => {
+        const below = [];
+        for await (const child of handle.values()) {
+          const path = recordName ? `${recordName}/${child.name}` : child.name;
+          below.push(walk(child, [...order, child.name], `${name}/${child.name}`, path));
+        }
+        await Promise.all(below);
+      })());
     await Promise.all(pending.map(async (got, i) => {
       got = await got;
       if (got?.kind) await walk(got, [i], got.name, got.kind === 'file' ? got.name : '');

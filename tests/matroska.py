@@ -15,7 +15,7 @@ MASTERS = {0x1A45DFA3, SEGMENT, 0x114D9B74, 0x4DBB, 0x1549A966, TRACKS, 0xAE, 0x
            0x1C53BB6B, 0xBB, 0xB7, 0x1254C367, 0x7373, 0x63C0, 0x67C8, 0x1043A770, 0x45B9, 0x1941A469}
 read = lambda path: Path(path).read_bytes()
 write = lambda path, data: Path(path).write_bytes(data)
-run = lambda *args: subprocess.run(args, capture_output=True, stdin=subprocess.DEVNULL)  # ffmpeg reads a given stdin
+run = lambda *args: subprocess.run(args, capture_output=True, stdin=subprocess.DEVNULL)  # ffmpeg reads commands there
 top = lambda b, eid: next(e for e in elements(b) if e[0] == eid)  # the Segment, or the first of its children eid
 
 def expect(ok, what):
@@ -30,7 +30,7 @@ def tool(*args):
 def one(*args, rc=0, **want):  # the one JSON object, its members named holding these values, of these JSON types
     p = run(CLI, *args)
     out = json.loads(p.stdout)
-    expect(isinstance(out, list) and len(out) == 1 and p.returncode == rc, f"{args}: one JSON object, exit {rc}")
+    expect(isinstance(out, list) and len(out) == 1 and p.returncode == rc, f"{args}: one object, exit {p.returncode}")
     expect([(out[0][k], type(out[0][k])) for k in want] == [(v, type(v)) for v in want.values()], f"{args}: {out}")
     return out[0]
 
@@ -147,8 +147,8 @@ damaged = {("Tracks 1 byte too long", "DivX 5"): grown(mm, TRACKS, 1), ("its las
                ff[:at - 12] + bytes([ff[at - 12] ^ 1]) + ff[at - 11:],
            ("a CRC-32 over the Segment", "DivX V2"): grown(ff[:d] + segment_crc + ff[d:], SEGMENT, 6)}
 for (what, target), data in damaged.items():
-    write("damaged.mkv", data)
-    o = one("convert", "--no-record", "--json", "--to", target, "damaged.mkv", rc=1, written=False)
-    expect(isinstance(o["error"], str) and read("damaged.mkv") == data, f"{what}: refused, unchanged ({o})")
+    write(f"{what}.mkv", data)
+    o = one("convert", "--no-record", "--json", "--to", target, f"{what}.mkv", rc=1, written=False)
+    expect(isinstance(o["error"], str) and read(f"{what}.mkv") == data, f"{what}: refused, unchanged ({o})")
 
 print(f"matroska.py: passed in {time.monotonic() - started:.1f} s")

@@ -187,7 +187,7 @@ struct MemoryStream : TStream64 {
     return pos_ += n, n;
   }
   std::int64_t Write(const void* buffer, std::int64_t count) override {
-    Spend(), ++writes, ++Generation;
+    Spend(), ++Generation;
     if (count <= 0) return 0;
     if (pos_ + count > Size()) data_.resize(static_cast<std::size_t>(pos_ + count), 0);
     std::memcpy(data_.data() + pos_, buffer, static_cast<std::size_t>(count));
@@ -200,7 +200,6 @@ struct MemoryStream : TStream64 {
   }
   Bytes& Data() { return data_; }  // changed here, it is written behind the stream's back
   std::int64_t Size() const { return static_cast<std::int64_t>(data_.size()); }
-  std::int64_t writes = 0;
   void Spend() {
     if (budget_ > 0 && ++calls_ > budget_) throw std::runtime_error("stream call budget spent");
   }

@@ -23,10 +23,10 @@ esac
 
 build=${FUZZ_BUILD_DIR:-build/fuzz}
 seconds=${FUZZ_SECONDS:-45}
-targets=(fuzz_reader fuzz_driver)
+targets=(fuzz_reader fuzz_driver fuzz_mkv)
 # The driver does an analysis and up to a dozen conversions and analyses per
-# input; the reader one scan and a repeat. Share a campaign out accordingly.
-declare -A share=([fuzz_reader]=90 [fuzz_driver]=10)
+# input; the readers one scan each. Share a campaign out accordingly.
+declare -A share=([fuzz_reader]=60 [fuzz_driver]=10 [fuzz_mkv]=30)
 
 cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]}" fuzz_seeds

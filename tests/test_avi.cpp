@@ -116,6 +116,9 @@ TEST(AviReader, FindsTheVideoStream) {
   const Image late =
       Avi({List("hdrl", {Strl("vids", "div3", "DIV3", "v")}), Chunk("JUNK", 8), Strl("vids", "cvid", "cvid", "w")});
   const Image idx1 = Avi({List("hdrl", {Strl("vids", "xvid", "XVID", "v")}), Chunk("idx1", 32)});
+  const Image twice = Hdrl({Strl("vids", "div3", "DIV3", "v", 56, 40,
+                                 {Chunk("strh", Words({FCC("vids"), FCC("xvid")}, 56)),
+                                  Chunk("strf", Words({40, 64, 48, 0x180001, FCC("XVID")}, 40))})});
   const std::int64_t strlSize = div3.HeaderPos("v.strl") + 4;
   const std::tuple<const char*, Bytes, Found> cases[] = {
       {"audio first, extra chunks", plain.bytes, At(plain, "DX50/DX50", 0, 0, 1)},
@@ -138,6 +141,7 @@ TEST(AviReader, FindsTheVideoStream) {
       {"form longer than the file", Patched(plain.bytes, {{4, 0x7FFFFFF0}}), At(plain, "DX50/DX50", -2, 0, 1)},
       {"a gap: the chunk before it is damaged", gap.bytes, At(gap, code + "/" + code, -1, 1)},
       {"legacy index instead of movi", idx1.bytes, At(idx1, "xvid/XVID")},
+      {"only the first records of a stream list count", twice.bytes, At(twice, "div3/DIV3")},
       {"no AVI form",
        Build({Riff("WAVE", {List("hdrl", {Strl("vids", "xvid", "XVID", "v")})})}).bytes,
        {0, 0, kNone, 0, 0, 0}},

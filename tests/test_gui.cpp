@@ -232,21 +232,6 @@ TEST(Gui, InBothLanguages) {
   }
 }
 
-// The built program's manifest, byte for byte as the README shows it.
-TEST(Program, ManifestAsDocumented) {
-  std::ifstream readme(std::string(TOVACREX_SOURCE_DIR) + "/README.md");
-  std::string documented;
-  while (std::getline(readme, documented) && documented != "```xml") continue;
-  std::getline(readme, documented);
-  HMODULE exe = LoadLibraryExW((L"Z:" + Wide(TOVACREX_EXE)).c_str(), nullptr,
-                               LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-  HRSRC found = exe ? FindResourceW(exe, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)) : nullptr;  // RT_MANIFEST
-  ASSERT_TRUE(found);
-  EXPECT_EQ(std::string(static_cast<const char*>(LockResource(LoadResource(exe, found))), SizeofResource(exe, found)),
-            documented);
-  FreeLibrary(exe);
-}
-
 // Names outside the ANSI code page that LC_ALL chose for this run, as TOVACREX_CODE_PAGE states it: given to the real
 // tovacrex.exe on its command line, chosen with Open, and given to tovacrex-cli.exe, whose JSON has the name in UTF-8.
 TEST(Gui, AnyFileName) {

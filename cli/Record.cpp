@@ -306,10 +306,17 @@ std::vector<std::string> HistoryRuns(const std::string& folder) {
 }
 
 bool MarkUndone(const std::string& record) {
-  const os::FileHandle h = os::OpenFile(record, os::Access::Write, os::ShareRead, os::Disposition::OpenExisting);
   std::string error;
-  const bool ok = h != os::kInvalidHandle && AppendTo(h, Line(Json{{"run", "undone"}, {"time", Now(false)}}), error) &&
-                  os::FlushFile(h);
+  const std::optional<std::string> text = ReadText(record, error);
+  const os::FileHandle h = os::OpenFile(record, os::Access::Write, os::ShareRead, os::Disposition::OpenExisting);
+  bool ok = text && h != os::kInvalidHandle;
+  // A run killed in the middle of a write leaves its last line unfinished: that rest, which undo leaves, is cut off
+  // first, or the mark would join it, be lost, and make the record unreadable.
+  if (ok && !text->empty() && text->back() != '\n') {
+    const std::size_t eol = text->rfind('\n');
+    ok = os::SetFileSize(h, eol == std::string::npos ? 0 : static_cast<std::int64_t>(eol + 1));
+  }
+  ok = ok && AppendTo(h, Line(Json{{"run", "undone"}, {"time", Now(false)}}), error) && os::FlushFile(h);
   if (h != os::kInvalidHandle) os::CloseFile(h);
   return ok;
 }

@@ -390,7 +390,7 @@ function drawRow(tr, row) {
   for (const text of [row.name, i.codec || (i.ok ? t(6) : said(i.message)), code(i.handler, i.handler_offset),
     code(i.compression, i.compression_offset)]) tr.insertCell().textContent = text;
   const cell = tr.insertCell();
-  if (i.targets.length && i.handler_offset) {
+  if (i.targets.length && (i.handler_offset || i.compression_offset)) {  // a Matroska track has the code alone
     const names = i.targets.map((n) => [codecId(n) === row.originalCodec ? `${n} ${t(10)}` : n, codecId(n)]);
     const select = codecList(`${t('newCodec')} ${row.name}`, names, row.choice, (id) => { row.choice = id; });
     // The list as the user left it, also when set from a script without a change event.

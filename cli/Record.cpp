@@ -201,6 +201,18 @@ bool AppendTo(os::FileHandle h, const std::string& text, std::string& error) {
   return false;
 }
 
+// A run killed in the middle of a write leaves the last line of its record unfinished. What is appended next must not
+// join it, or it is lost and the record no longer reads; so that rest, which undo leaves, is cut off first (written
+// ahead, it stands for no file written).
+bool CutUnfinishedLine(os::FileHandle h, const std::string& name) {
+  if (os::FileSize(h) <= 0) return true;  // new, or no regular file
+  std::string error;
+  const std::optional<std::string> text = ReadText(name, error);
+  if (!text || text->empty() || text->back() == '\n') return text.has_value();
+  const std::size_t eol = text->rfind('\n');
+  return os::SetFileSize(h, eol == std::string::npos ? 0 : static_cast<std::int64_t>(eol + 1));
+}
+
 std::string FolderOf(const std::string& name) {
   const std::size_t slash = name.find_last_of(os::kPathSeparator == '/' ? "/" : "\\/");
   return slash == std::string::npos ? "." : slash == 0 ? name.substr(0, 1) : name.substr(0, slash);
@@ -249,6 +261,7 @@ bool TRecordWriter::Open() {
     return error_ = "cannot make the history folder " + FolderOf(name_) + ": " + os::LastErrorText(), false;
   handle_ = os::OpenFile(name_, os::Access::Write, os::ShareRead, os::Disposition::OpenAlways);
   if (handle_ == os::kInvalidHandle) return error_ = "cannot open the record: " + os::LastErrorText(), false;
+  if (!CutUnfinishedLine(handle_, name_)) return error_ = "cannot read the record before adding to it", false;
   pending_ = Line(Json{{"run", "start"}, {"time", Now(false)}, {"command", command_}}) + pending_;
   return true;
 }
@@ -306,17 +319,10 @@ std::vector<std::string> HistoryRuns(const std::string& folder) {
 }
 
 bool MarkUndone(const std::string& record) {
-  std::string error;
-  const std::optional<std::string> text = ReadText(record, error);
   const os::FileHandle h = os::OpenFile(record, os::Access::Write, os::ShareRead, os::Disposition::OpenExisting);
-  bool ok = text && h != os::kInvalidHandle;
-  // A run killed in the middle of a write leaves its last line unfinished: that rest, which undo leaves, is cut off
-  // first, or the mark would join it, be lost, and make the record unreadable.
-  if (ok && !text->empty() && text->back() != '\n') {
-    const std::size_t eol = text->rfind('\n');
-    ok = os::SetFileSize(h, eol == std::string::npos ? 0 : static_cast<std::int64_t>(eol + 1));
-  }
-  ok = ok && AppendTo(h, Line(Json{{"run", "undone"}, {"time", Now(false)}}), error) && os::FlushFile(h);
+  std::string error;
+  const bool ok = h != os::kInvalidHandle && CutUnfinishedLine(h, record) &&
+                  AppendTo(h, Line(Json{{"run", "undone"}, {"time", Now(false)}}), error) && os::FlushFile(h);
   if (h != os::kInvalidHandle) os::CloseFile(h);
   return ok;
 }

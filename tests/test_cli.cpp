@@ -349,24 +349,34 @@ TEST(cli, NoProgressWhenStderrIsNoTerminal) {
   EXPECT_EQ(ReadBytes(dir.File("err")), riff::Text("2 files: 2 undone\n"));
   EXPECT_NE(std::filesystem::last_write_time(dir.File("a.avi")), t0);  // without --preserve-mtime
 }
-// A history run cut in the middle of an entry, undone with --last: the history says so, and the record still reads.
-TEST(cli, HistoryRunCutShortUndone) {
+// Records cut in the middle of a line, as a killed run leaves them: a history run undone with --last (the history says
+// so, and the record still reads), and a --record that a later run adds to (its undo puts back both runs' files).
+TEST(cli, RecordsCutShortAndAddedTo) {
   TempDir dir;
   const Bytes xvid = riff::MakeAvi("xvid", "XVID").bytes;
-  const std::string a = dir.File("a.avi"), b = dir.File("b.avi");
+  const std::string a = dir.File("a.avi"), b = dir.File("b.avi"), rec = dir.File("r.jsonl");
+  auto cut = [](const std::string& name, const std::string& from) {  // 30 bytes past the last `from`, the rest gone
+    const Bytes record = ReadBytes(name);
+    const std::string text(record.begin(), record.end());
+    std::ofstream(name, std::ios::binary | std::ios::trunc) << text.substr(0, text.rfind(from) + 30);
+  };
   for (const std::string& f : {a, b}) WriteBytes(f, xvid);
   ASSERT_EQ(Call({"convert", "--to", "DivX 5", a, b}).status, 0);
   std::string run;  // the newest
   for (const auto& e : std::filesystem::directory_iterator(kState.File("tovacrex/history")))
     run = std::max(run, e.path().string());
-  const Bytes record = ReadBytes(run);
-  const std::string text(record.begin(), record.end());
-  std::ofstream(run, std::ios::binary | std::ios::trunc) << text.substr(0, text.rfind("{\"file\"") + 30);
+  cut(run, "{\"file\"");
   EXPECT_EQ(Call({"undo", "--last"}).status, 0);
   EXPECT_EQ(std::pair(ReadBytes(a) == xvid, ReadBytes(b) == xvid), std::pair(true, false));
   const std::string listed = Lines(Call({"history"}).out).back();
   EXPECT_EQ(listed.substr(listed.find("  (") + 2, 8), "(undone ") << listed;
   EXPECT_EQ(Call({"undo", "--last"}).status, 0);  // a's entry, already undone
+  WriteBytes(b, xvid);
+  ASSERT_EQ(Call({"convert", "--record", rec, "--to", "DivX 5", a}).status, 0);
+  cut(rec, "{\"run\"");  // its end line
+  ASSERT_EQ(Call({"convert", "--record", rec, "--to", "DivX 5", b}).status, 0);
+  EXPECT_EQ(Call({"undo", rec}).status, 0);
+  EXPECT_EQ(std::pair(ReadBytes(a) == xvid, ReadBytes(b) == xvid), std::pair(true, true));
 }
 #endif
 

@@ -21,16 +21,17 @@ make_ffmpeg_files() {
   ffmpeg -v error -y "${src[@]}" -f lavfi -i sine=r=8000 -t 0.4 -c:v mpeg4 -vtag xvid -q:v 31 -c:a pcm_u8 "$dir/xvid-audio.avi"
 }
 
-# Matroska files of every AVI file in DIR, beside it: mkvmerge's, ffmpeg's (with CRC-32s) and, of mp42.avi, a live
-# one (a Segment of unknown size). mkvmerge exits 1 on a mere warning.
-#   make_matroska_files DIR
+# Matroska files of every AVI file in DIR, written to OUT (DIR unless given): mkvmerge's, ffmpeg's (with CRC-32s)
+# and, of mp42.avi, a live one (a Segment of unknown size). mkvmerge exits 1 on a mere warning.
+#   make_matroska_files DIR [OUT]
 make_matroska_files() {
-  local dir=$1 f name
+  local dir=$1 out=${2:-$1} f name
   for f in "$dir"/*.avi; do
     [ -e "$f" ] || continue
     name=$(basename "$f" .avi)
-    mkvmerge -q -o "$dir/$name-mkvmerge.mkv" "$f" >/dev/null || [ $? -eq 1 ]
-    [ "${TOVACREX_SKIP_FFMPEG:-}" = 1 ] || ffmpeg -v error -y -i "$f" -c copy "$dir/$name-ffmpeg.mkv"
+    mkvmerge -q -o "$out/$name-mkvmerge.mkv" "$f" >/dev/null || [ $? -eq 1 ]
+    [ "${TOVACREX_SKIP_FFMPEG:-}" = 1 ] && continue
+    ffmpeg -v error -y -i "$f" -c copy "$out/$name-ffmpeg.mkv"
+    [ "$name" != mp42 ] || ffmpeg -v error -y -i "$f" -c copy -live 1 "$out/live.mkv"
   done
-  [ ! -e "$dir/mp42.avi" ] || [ "${TOVACREX_SKIP_FFMPEG:-}" = 1 ] || ffmpeg -v error -y -i "$dir/mp42.avi" -c copy -live 1 "$dir/live.mkv"
 }

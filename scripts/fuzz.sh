@@ -40,9 +40,7 @@ make_ffmpeg_files fuzz.sh "$seeds/ffmpeg"
 cp samples/*.avi "$seeds/ffmpeg/" 2>/dev/null || true
 # Matroska seeds: mkvmerge's and ffmpeg's of the same, and a live file.
 mkdir -p "$seeds/mkv"
-cp "$seeds"/ffmpeg/*.avi "$seeds/mkv/"
-make_matroska_files "$seeds/mkv"
-rm "$seeds"/mkv/*.avi
+make_matroska_files "$seeds/ffmpeg" "$seeds/mkv"
 
 findings="$build/findings"
 mkdir -p "$findings"

@@ -165,6 +165,9 @@ function offerDownload(blob, name) {
 const codeValue = (text) => [...text.replace(/\\x(..)/g, (_, hex) => String.fromCharCode(parseInt(hex, 16)))]
   .reduce((v, c, i) => v + c.charCodeAt(0) * 2 ** (8 * i), 0);
 
+// Whether the analysis found a code to rewrite: a handler in an AVI file, the code alone in a Matroska track.
+const hasCode = (info) => Boolean(info.handler_offset || info.compression_offset);
+
 // A row's new codec: the one chosen while it is still a target, else the first.
 const choiceIn = (info, chosen) => (info.targets.map(codecId).includes(chosen) ? chosen
   : info.targets.length ? codecId(info.targets[0]) : 0);
@@ -211,9 +214,8 @@ async function addFiles(find) {
       }
       // The count goes forward by steps: a thousand files read do not ask for a thousand frames.
       if (++reading.done % kReadStep === 0) changed();
-      // A Matroska track has a code but no handler: its undo needs the code all the same.
       const code = (offset, value) => (offset ? codeValue(value) : 0);
-      const original = info.handler_offset || info.compression_offset
+      const original = hasCode(info)
         ? [code(info.handler_offset, info.handler), code(info.compression_offset, info.compression)] : null;
       return { ...f, size: file?.size ?? 0, info, original, originalCodec: info.codec_id, result: {},
         choice: choiceIn(info), version: 0 };
@@ -390,7 +392,7 @@ function drawRow(tr, row) {
   for (const text of [row.name, i.codec || (i.ok ? t(6) : said(i.message)), code(i.handler, i.handler_offset),
     code(i.compression, i.compression_offset)]) tr.insertCell().textContent = text;
   const cell = tr.insertCell();
-  if (i.targets.length && (i.handler_offset || i.compression_offset)) {  // a Matroska track has the code alone
+  if (i.targets.length && hasCode(i)) {
     const names = i.targets.map((n) => [codecId(n) === row.originalCodec ? `${n} ${t(10)}` : n, codecId(n)]);
     const select = codecList(`${t('newCodec')} ${row.name}`, names, row.choice, (id) => { row.choice = id; });
     // The list as the user left it, also when set from a script without a change event.

@@ -39,7 +39,6 @@ probe+=(
   [clang]=/usr/bin/clang++
   [libclang-rt-14-dev]=/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a
   [valgrind]=/usr/bin/valgrind
-  [python3-jsonschema]=/usr/lib/python3/dist-packages/jsonschema/__init__.py
   [mencoder]=/usr/bin/mencoder
   [gstreamer1.0-tools]=/usr/bin/gst-launch-1.0
   [gstreamer1.0-plugins-good]=/usr/lib/x86_64-linux-gnu/gstreamer-1.0/libgstavi.so

@@ -1,15 +1,16 @@
 // EBML byte images for the Matroska tests, every size in 8 bytes: El(kSegment, {El(kTracks, {...}, kCrc)}, kOpen);
-// an in-memory stream; and what the reader's findings must hold to.
+// and what the reader's findings must hold to.
 #pragma once
 
 #include <algorithm>
 #include <bit>
 
+#include "RiffBuilder.h"
 #include "mkv/MatroskaFile.h"
 
 namespace mkvb {
 
-using Bytes = std::vector<std::uint8_t>;
+using riff::MemoryStream;
 enum : int { kCrc = 1, kOpen = 2 };  // a CRC-32 element first; a size of all ones
 
 inline Bytes BigEndian(std::uint64_t v, int n) {
@@ -29,24 +30,6 @@ inline Bytes El(std::uint32_t id, const std::vector<Bytes>& parts, int flags = 0
 }
 inline Bytes Str(std::uint32_t id, const std::string& s) { return El(id, {Bytes(s.begin(), s.end())}); }
 inline Bytes Uint(std::uint32_t id, std::uint64_t v) { return El(id, {BigEndian(v, 8)}); }
-
-// Read-only bytes, none given from `hole` on: a file of which only the start has come.
-struct MemoryStream : TStream64 {
-  explicit MemoryStream(Bytes b, std::int64_t hole = INT64_MAX) : data(std::move(b)), hole(hole) {}
-  std::int64_t Read(void* out, std::int64_t n) override {
-    n = std::max<std::int64_t>(0, std::min({n, hole - pos, std::ssize(data) - pos}));
-    if (n > 0) std::copy_n(data.begin() + pos, n, static_cast<std::uint8_t*>(out));
-    pos += n;
-    return n;
-  }
-  std::int64_t Write(const void*, std::int64_t) override { return 0; }
-  std::int64_t Seek(std::int64_t offset, std::uint16_t origin) override {
-    const std::int64_t to = SeekFrom(origin == 0 ? 0 : origin == 1 ? pos : origin == 2 ? std::ssize(data) : -1, offset);
-    return to < 0 ? -1 : pos = to;
-  }
-  Bytes data;
-  std::int64_t hole, pos = 0;
-};
 
 // What is wrong with what r found in b, or nullptr: each position lies in the file and holds what r says, each
 // CRC-32 covers the code and the inner ones, and each whose stored value holds (as all must in a built file) holds

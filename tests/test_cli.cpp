@@ -29,13 +29,7 @@ Output Call(const std::vector<std::string>& args) {
   std::ostringstream out, err;
   return {RunCli(args, out, err), out.str(), err.str()};
 }
-// A --json run's output, parsed; kept in $TOVACREX_CLI_JSON_DIR for the schema check.
-json Parsed(const Output& r) {
-  static int count = 0;
-  if (const char* dir = std::getenv("TOVACREX_CLI_JSON_DIR"))
-    std::ofstream(std::string(dir) + "/" + std::to_string(++count) + ".json") << r.out;
-  return json::parse(r.out);
-}
+json Parsed(const Output& r) { return json::parse(r.out); }
 std::vector<std::string> Lines(const std::string& text, char end = '\n') {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -127,12 +121,6 @@ TEST(cli, JsonMembersForEachKindOfFile) {
     }
     EXPECT_EQ(now, image->bytes);
   }
-  // Undone with --any-case, an upper-case handler names its codec.
-  WriteBytes(dir.File("upper.avi"), upper.bytes);
-  std::ofstream(dir.File("up.json"))
-      << Call({"convert", "--any-case", "--json", "--to", "6", dir.File("upper.avi")}).out;
-  EXPECT_EQ(Parsed(Call({"undo", "--any-case", "--json", dir.File("up.json")})).at(0)["target"], "Microsoft MPEG4 V3");
-  EXPECT_EQ(Parsed(Call({"codecs", "--json"})).size(), 13u);  // parsed, so the schema check sees it
   // The human line spells FourCCs as the JSON does.
   const std::string a = dir.File("odd.avi");
   EXPECT_EQ(Call({"info", a}).out,
@@ -194,10 +182,6 @@ TEST(cli, CollectionsAndUndo) {
   EXPECT_EQ(std::pair(r.status, Files(Parsed(r))), std::pair(failed.empty() ? 0 : 1, walked));
   EXPECT_EQ(Lines(r.err), failed);
   EXPECT_EQ(last(Call({"info", "-r", m.string(), clip})), summary(1, " recognised, 1 unknown codec"));
-  r = Call({"info", m.string()});
-  EXPECT_EQ(std::tuple(r.status, r.out, r.err),
-            std::tuple(1, std::string(),
-                       kProgram + ": " + m.string() + ": is a folder; -r takes the AVI and Matroska files below it\n"));
   r = Call({"convert", "-r", "--json", "--preserve-mtime", "--to", "DivX 4", m.string(), clip});
   std::ofstream(rec) << r.out;
   EXPECT_EQ(last(Call({"convert", "-r", "--to", "divx 4", m.string(), clip})), summary(2, " already DivX 4, 2 failed"));
@@ -237,12 +221,6 @@ TEST(cli, UndoFromAnyCut) {
   const Output converted = Call({"convert", "--json", "--record", rec, "--to", "DivX 5", f[0], f[1], f[2]});
   const Bytes written = ReadBytes(rec);
   const std::string lines(written.begin(), written.end()), array = converted.out;
-  // Its start, an entry a file (each judged by the undo below), its end.
-  std::vector<json> record;
-  for (const std::string& line : Lines(lines)) record.push_back(json::parse(line));
-  ASSERT_EQ(record.size(), 5u);
-  EXPECT_EQ(std::tuple(record[0]["run"], record[4]["run"], record[4]["written"], record[4]["interrupted"]),
-            std::tuple("start", "end", 3, false));
   const Bytes done = ReadBytes(f[0]);
   Bytes torn = done;
   std::copy_n(xvid.bytes.begin() + c, 4, torn.begin() + c);
@@ -261,12 +239,11 @@ TEST(cli, UndoFromAnyCut) {
   };
   for (const Row& row :
        std::vector<Row>{{"the line record", lines, 0, {f[2], f[1], f[0]}, true, 0},
-                        {"again", lines, 0, {f[2], f[1], f[0]}, true, 0},
                         {"a line record cut in its last entry", lines.substr(0, last + 30), 0, {f[1], f[0]}, true, 2},
                         {"an array cut in its second object", array.substr(0, second + 9), 0, {f[0]}, false, 1},
                         {"offsets where the codes are, but no fields", forged.dump(), 1, {f[0]}, false, 0}}) {
     SCOPED_TRACE(row.name);
-    if (row.name != "again") WriteBytes(f[0], done), WriteBytes(f[1], torn), WriteBytes(f[2], xvid.bytes);
+    WriteBytes(f[0], done), WriteBytes(f[1], torn), WriteBytes(f[2], xvid.bytes);
     std::ofstream(cut, std::ios::binary | std::ios::trunc) << row.record;
     const Output r = Call({"undo", "--json", cut});
     EXPECT_EQ(std::tuple(r.status, Files(Parsed(r))), std::tuple(row.status, row.order));
@@ -276,7 +253,6 @@ TEST(cli, UndoFromAnyCut) {
     const std::string note = kProgram + ": " + cut + ": the record is cut short: its " + std::to_string(row.complete) +
                              " complete entries are read, the unfinished rest is left\n";
     EXPECT_EQ(!Lines(r.err).empty() && Lines(r.err)[0] + "\n" == note, row.complete > 0);
-    for (const json& o : row.name == "again" ? Parsed(r) : json()) EXPECT_EQ(o["action"], "unchanged");
   }
 }
 
@@ -303,11 +279,9 @@ TEST(cli, ParallelRunsPrintWhatOneByOnePrints) {
   };
   const std::string rec = dir.File("rec.json"), rec2 = dir.File("rec2.json");
   using Args = std::vector<std::string>;
-  for (const Args& cmd : {Args{"info"},
-                          {"info", "--json"},
+  for (const Args& cmd : {Args{"info", "--json"},
                           {"convert", "--no-record", "--to", "DivX 5"},
                           {"convert", "--json", "--no-record", "--to", "3ivx"},
-                          {"undo", rec, rec2},
                           {"undo", "--json", rec, rec2}}) {
     const bool json = std::find(cmd.begin(), cmd.end(), "--json") != cmd.end();
     SCOPED_TRACE(cmd[0] + (json ? " --json" : ""));
@@ -334,21 +308,6 @@ TEST(cli, ParallelRunsPrintWhatOneByOnePrints) {
 }
 
 #ifndef _WIN32
-// The program itself, with stderr a file, in a run of more than a second (its record arrives late): the summary and
-// nothing else, no progress line.
-TEST(cli, NoProgressWhenStderrIsNoTerminal) {
-  TempDir dir;
-  for (const char* name : {"a.avi", "b.avi"}) WriteBytes(dir.File(name), riff::MakeAvi("xvid", "XVID").bytes);
-  std::ofstream(dir.File("rec.json"))
-      << Call({"convert", "--json", "--to", "3ivx", dir.File("a.avi"), dir.File("b.avi")}).out;
-  const std::string run = "(sleep 1.3; cat '" + dir.File("rec.json") +
-                          "') | '" TOVACREX_CLI_EXE "' undo - >/dev/null 2>'" + dir.File("err") + "'";
-  const auto t0 = std::filesystem::last_write_time(dir.File("a.avi")) - std::chrono::hours(1);
-  std::filesystem::last_write_time(dir.File("a.avi"), t0);
-  ASSERT_EQ(std::system(run.c_str()), 0);
-  EXPECT_EQ(ReadBytes(dir.File("err")), riff::Text("2 files: 2 undone\n"));
-  EXPECT_NE(std::filesystem::last_write_time(dir.File("a.avi")), t0);  // without --preserve-mtime
-}
 // Records cut in the middle of a line, as a killed run leaves them: a history run undone with --last (the history says
 // so, and the record still reads), and a --record that a later run adds to (its undo puts back both runs' files).
 TEST(cli, RecordsCutShortAndAddedTo) {
@@ -368,9 +327,7 @@ TEST(cli, RecordsCutShortAndAddedTo) {
   cut(run, "{\"file\"");
   EXPECT_EQ(Call({"undo", "--last"}).status, 0);
   EXPECT_EQ(std::pair(ReadBytes(a) == xvid, ReadBytes(b) == xvid), std::pair(true, false));
-  const std::string listed = Lines(Call({"history"}).out).back();
-  EXPECT_EQ(listed.substr(listed.find("  (") + 2, 8), "(undone ") << listed;
-  EXPECT_EQ(Call({"undo", "--last"}).status, 0);  // a's entry, already undone
+  EXPECT_EQ(Call({"undo", "--last"}).status, 0);  // the record reads: a's entry, already undone
   WriteBytes(b, xvid);
   ASSERT_EQ(Call({"convert", "--record", rec, "--to", "DivX 5", a}).status, 0);
   cut(rec, "{\"run\"");  // its end line

@@ -18,8 +18,6 @@ TEST(Streams, OpenReadWriteSeek) {
   using V = std::vector<std::int64_t>;
   const std::int64_t huge = std::int64_t{5} << 30;  // past 4 GiB
   TempDir dir;
-  EXPECT_THROW(TFileStream64(dir.File("missing"), fmOpenRead), EFOpenError);
-  EXPECT_THROW(TFileStream64(dir.File("no/such"), fmCreate), EFCreateError);
   {  // braces keep the calls in order; a move before the start fails
     TFileStream64 s(dir.File("f"), fmCreate);
     EXPECT_EQ((V{s.Write("abcdef", 6), s.Seek(-2, 2), s.Seek(-5, 1), s.Seek(huge, 0), s.Write("z", 1), s.GetSize()}),
@@ -197,13 +195,11 @@ TEST(Dialog, StatusTextsAndFirstArgument) {
               std::tuple(wide(core::StatusText(status)), false, std::vector<std::wstring>{}));
   }
   EXPECT_EQ(DescribeDialog(L"f", {fsOk, kUnknownCodec}, words).CodecText, wide(core::CodecLabel(kUnknownCodec)));
-  const std::pair<const char*, const char*> lines[] = {{"prog a b", "a"},
-                                                       {"\"C:\\My Programs\\t.exe\" \"my film.avi\" x", "my film.avi"},
+  const std::pair<const char*, const char*> lines[] = {{"\"C:\\My Programs\\t.exe\" \"my film.avi\" x", "my film.avi"},
                                                        {"prog \"\" b", "b"},
                                                        {"prog a\"b c\"d e", "ab cd"},
                                                        {"prog\t\x01x", "x"},
                                                        {"prog", ""},
-                                                       {"", ""},
                                                        {"prog \"open", "open"}};
   for (auto [line, first] : lines) EXPECT_EQ(FirstArgument(line), first) << line;
 }

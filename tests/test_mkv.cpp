@@ -40,7 +40,8 @@ void Expect(const char* name, const Bytes& file, bool damaged = false, const std
             bool code = true, const std::vector<std::uint32_t>& crcs = {}, std::int32_t status = 0,
             std::int64_t hole = INT64_MAX) {
   SCOPED_TRACE(name);
-  MemoryStream s(file, hole);
+  MemoryStream s(file);
+  s.hole = hole;
   const TMatroskaReader r(&s);
   std::vector<std::uint32_t> found;
   for (const TMkvCrc& crc : r.Crcs) found.push_back(crc.ParentId);

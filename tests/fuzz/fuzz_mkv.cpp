@@ -12,10 +12,11 @@ static void Check(bool ok, const char* what) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const mkvb::Bytes bytes(data, data + size);
+  const Bytes bytes(data, data + size);
   const auto n = static_cast<std::int64_t>(size);
   auto findings = [&bytes](std::int64_t hole) {
-    mkvb::MemoryStream s(bytes, hole);
+    riff::MemoryStream s(bytes);
+    s.hole = hole;
     const TMatroskaReader r(&s);
     const char* wrong = mkvb::Wrong(bytes, r, false);
     Check(!wrong, wrong);

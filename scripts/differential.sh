@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The long run of the reader over damaged variants of the seeds, the sample
-# and ffmpeg-made files (the test suite runs 6,000 of them, without the
-# ffmpeg-made files): each walk ends, never writes, and walks the same with
+# and ffmpeg-made files, AVI and Matroska (the test suite runs 6,000 of them,
+# without the ffmpeg-made files): each walk ends, never writes, and walks the same with
 # read-ahead as without; every fortieth also goes through the driver.
 #   scripts/differential.sh [COUNT]     default 100000
 set -euo pipefail
@@ -10,6 +10,7 @@ cd "$(dirname "$0")/.."
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 make_ffmpeg_files differential "$work"
+make_matroska_files "$work"
 cmake --preset native -DTOVACREX_TESTS=ON >/dev/null
 cmake --build --preset native --target test_avi >/dev/null
 echo "differential: $(ls "$work" | wc -l) ffmpeg-made files, ${1:-100000} damaged variants in all"

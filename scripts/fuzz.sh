@@ -24,8 +24,9 @@ esac
 build=${FUZZ_BUILD_DIR:-build/fuzz}
 seconds=${FUZZ_SECONDS:-45}
 targets=(fuzz_reader fuzz_driver fuzz_mkv)
-# The driver does an analysis and up to a dozen conversions and analyses per
-# input; the readers one scan each. Share a campaign out accordingly.
+# The driver (fuzz_driver, and fuzz_mkv from Matroska files) does an analysis
+# and up to a dozen conversions and analyses per input; the reader one scan.
+# Share a campaign out accordingly.
 declare -A share=([fuzz_reader]=60 [fuzz_driver]=10 [fuzz_mkv]=30)
 
 cmake --preset fuzz -B "$build" >/dev/null

@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 # The real tovacrex-cli over Matroska files that mkvmerge and ffmpeg make here: every conversion and back (the first
-# by undo), judged by ffprobe, mkvinfo, ffmpeg's decoder and an EBML walk of our own (the code, every CRC-32 by zlib);
+# by undo), judged by ffprobe, mkvinfo, ffmpeg's decoder and zlib (every CRC-32 in the file, found by mkvinfo);
 # Tracks found through the SeekHead; damage. Killed runs over Matroska files: interrupted.py.
 #   matroska.py TOVACREX_CLI
 import json, os, re, shutil, subprocess, sys, tempfile, time, zlib
@@ -10,13 +10,9 @@ CLI = os.path.abspath(sys.argv[1])
 ENCODERS = {"mpeg4": "XVID DIVX DX50 3IV2", "msmpeg4": "MP43 DIV3 AP41", "msmpeg4v2": "MP42 DIV2 AP42 MPG4 DIV1"}
 V1 = {b"MPG4", b"DIV1"}  # ffmpeg has no V1 encoder: these files hold V2 data
 FORCED = V1 | {b"AP42"}  # decoded with the V2 decoder named, as ffmpeg knows no decoder for AP42
-SEGMENT, TRACKS, CLUSTER = 0x18538067, 0x1654AE6B, 0x1F43B675
-MASTERS = {0x1A45DFA3, SEGMENT, 0x114D9B74, 0x4DBB, 0x1549A966, TRACKS, 0xAE, 0xE0, 0xE1, CLUSTER, 0xA0,
-           0x1C53BB6B, 0xBB, 0xB7, 0x1254C367, 0x7373, 0x63C0, 0x67C8, 0x1043A770, 0x45B9, 0x1941A469}
 read = lambda path: Path(path).read_bytes()
 write = lambda path, data: Path(path).write_bytes(data)
 run = lambda *args: subprocess.run(args, capture_output=True, stdin=subprocess.DEVNULL)  # ffmpeg reads commands there
-top = lambda b, eid: next(e for e in elements(b) if e[0] == eid)  # the Segment, or the first of its children eid
 
 def expect(ok, what):
     if not ok:
@@ -37,36 +33,26 @@ def one(*args, rc=0, **want):  # the one JSON object, its members named holding 
 def code(text):  # the four bytes a JSON code stands for (\xNN for the bytes that are not printable)
     return bytes(int(h, 16) if h else ord(c) for h, c in re.findall(r"\\x([0-9A-F]{2})|(.)", text, re.S))
 
-# EBML, written here again so that the product's reader is not its own judge.
-def vint(b, pos, marker):
-    length = 9 - b[pos].bit_length()
-    expect(1 <= length <= 8 and pos + length <= len(b), f"EBML number at {pos}")
-    value = int.from_bytes(b[pos:pos + length], "big")
-    return (value if marker else value & ((1 << 7 * length) - 1)), length
+def masters(path):  # (name, start, data, end) of each master element, as mkvinfo finds them (not the product)
+    listing = tool("mkvinfo", "--all", "-P", "-z", path)  # a value's name ends in ':', a master's too if it is open
+    found = re.findall(r"\+ ([A-Za-z ]+?)(?:: size \d+)? at (\d+) size (\d+) data size (\d+)$", listing, re.M)
+    return [(name, int(at), int(at) + int(n) - int(data), int(at) + int(n)) for name, at, n, data in found]
 
-def elements(b, start=0, end=None):  # (id, start, data, end) of each element, each master followed by its children
-    pos, end = start, len(b) if end is None else end
-    while pos < end:
-        eid, n = vint(b, pos, True)
-        size, m = vint(b, pos + n, False)
-        data = pos + n + m
-        stop = end if size == (1 << 7 * m) - 1 else data + size
-        expect(stop <= end, f"element {eid:X} at {pos} fits in its parent")
-        yield eid, pos, data, stop
-        yield from elements(b, data, stop) if eid in MASTERS else ()
-        pos = stop
+def first(path, name):  # the first of them so named
+    return next(m for m in masters(path) if m[0] == name)
 
-def crcs_hold(b, what):  # (offset of the value, master's data, master's end) of every CRC-32, each checked
-    found = [(d + 2, d, e) for i, _, d, e in elements(b) if i in MASTERS and b[d:min(e, d + 2)] == b"\xbf\x84"]
+def crcs_hold(path, what):  # (offset of the value, master's data, master's end) of every CRC-32, each checked by zlib
+    b = read(path)
+    found = [(d + 2, d, e) for _, _, d, e in masters(path) if b[d:d + 2] == b"\xbf\x84"]
     for off, _, end in found:
         stored, computed = b[off:off + 4], zlib.crc32(b[off + 4:end]).to_bytes(4, "little")
         expect(stored == computed, f"{what}: the CRC-32 at {off} holds ({stored.hex()}, {computed.hex()})")
     return found
 
-def grown(b, eid, delta):  # b with the size of its element eid larger by delta, written as wide as it was
-    _, start, data, _ = top(b, eid)
-    at = start + len(f"{eid:x}") // 2
-    return b[:at] + (int.from_bytes(b[at:data], "big") + delta).to_bytes(data - at, "big") + b[data:]
+def grown(path, name, delta):  # the file with the size of its element name (a 4-byte ID) larger, as wide as it was
+    b, (_, start, data, _) = read(path), first(path, name)
+    size = int.from_bytes(b[start + 4:data], "big") + delta
+    return b[:start + 4] + size.to_bytes(data - start - 4, "big") + b[data:]
 
 def exercise(path, have):  # info, then every target offered and back: the first by undo of its record
     original, name = read(path), NAME[have]
@@ -81,7 +67,7 @@ def exercise(path, have):  # info, then every target offered and back: the first
                 target, path, ok=True, error=None, written=True, action="converted", target=target, **{"from": name})
         now = read(path)
         # The code, then each CRC-32 of a master around it, innermost first: ffmpeg's files have one in Tracks.
-        around = sorted((e - d, off) for off, d, e in crcs_hold(now, what) if d <= at < e)
+        around = sorted((e - d, off) for off, d, e in crcs_hold(path, what) if d <= at < e)
         want = [(at, have, new_code)] + [(off, original[off:off + 4], now[off:off + 4]) for _, off in around]
         got = [(w["offset"], code(w["old"]), code(w["new"])) for w in o["writes"]]
         diff = {i for i in range(len(now)) if now[i] != original[i]}
@@ -131,18 +117,18 @@ for name, have in made:
     exercise(name, have)
 shutil.copy("mm-XVID.mkv", "moved.mkv")
 tool("mkvpropedit", "-q", "moved.mkv", "--edit", "track:v1", "--set", "name=" + "n" * 5000)
-moved = read("moved.mkv")
-expect(top(moved, TRACKS)[1] > top(moved, CLUSTER)[1], "mkvpropedit wrote Tracks after the clusters")
+expect(first("moved.mkv", "Tracks")[1] > first("moved.mkv", "Cluster")[1], "Tracks after the clusters")
 exercise("moved.mkv", b"XVID")
 
 # 3. Damaged files are left alone: mkvmerge's, and ffmpeg's with a CRC-32 (over Tracks) or one over the Segment.
-mm, ff, at = read("mm-XVID.mkv"), read("ff-MP42.mkv"), one("info", "--json", "ff-MP42.mkv")["compression_offset"]
-_, _, d, e = top(ff, SEGMENT)
+ff, at = read("ff-MP42.mkv"), one("info", "--json", "ff-MP42.mkv")["compression_offset"]
+_, _, d, e = first("ff-MP42.mkv", "Segment")
 segment_crc = b"\xbf\x84" + zlib.crc32(ff[d:e]).to_bytes(4, "little")
-damaged = {("Tracks 1 byte too long", "DivX 5"): grown(mm, TRACKS, 1), ("its last byte missing", "DivX V2"): ff[:-1],
+damaged = {("Tracks 1 byte too long", "DivX 5"): grown("mm-XVID.mkv", "Tracks", 1),
+           ("its last byte missing", "DivX V2"): ff[:-1],
            ("a bit of the bitmap's width changed, under a CRC-32", "DivX V2"):
                ff[:at - 12] + bytes([ff[at - 12] ^ 1]) + ff[at - 11:],
-           ("a CRC-32 over the Segment", "DivX V2"): grown(ff[:d] + segment_crc + ff[d:], SEGMENT, 6)}
+           ("a CRC-32 over the Segment", "DivX V2"): grown("ff-MP42.mkv", "Segment", 6)[:d] + segment_crc + ff[d:]}
 for (what, target), data in damaged.items():
     write(f"{what}.mkv", data)
     o = one("convert", "--no-record", "--json", "--to", target, f"{what}.mkv", rc=1, written=False)

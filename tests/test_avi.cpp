@@ -183,15 +183,16 @@ void CompareWalks(const Bytes& bytes, std::uint32_t seed) {
   }
 }
 
-// Damaged variants of the seeds, the sample and the files in the folder TOVACREX_DIFF_FILES, TOVACREX_DIFF_COUNT of
-// them, then the kept fuzz findings. Each walks the same with read-ahead as without and keeps the reader's fuzz checks;
-// every fortieth, and each finding, the driver's too.
+// Damaged variants of the seeds, the sample and the files (AVI, Matroska) in TOVACREX_DIFF_FILES, TOVACREX_DIFF_COUNT
+// of them, then the kept fuzz findings. Each walks the same with read-ahead as without and keeps the reader's fuzz
+// checks; every fortieth, and each finding, the driver's too.
 TEST(DamagedFiles, ReaderDriverAndReadAhead) {
   auto inputs = Seeds();
   const char* folder = std::getenv("TOVACREX_DIFF_FILES");
   for (const std::string& dir : {std::string(TOVACREX_SOURCE_DIR) + "/samples", std::string(folder ? folder : "")})
     for (const auto& e : dir.empty() ? std::filesystem::directory_iterator() : std::filesystem::directory_iterator(dir))
-      if (e.path().extension() == ".avi") inputs.emplace_back(e.path().string(), ReadBytes(e.path().string()));
+      if (e.path().extension() == ".avi" || e.path().extension() == ".mkv")
+        inputs.emplace_back(e.path().string(), ReadBytes(e.path().string()));
   const char* count = std::getenv("TOVACREX_DIFF_COUNT");
   std::mt19937 rng(11);
   for (std::size_t i = 0, files = inputs.size(); i < std::size_t(count ? std::atoi(count) : 6000); ++i)

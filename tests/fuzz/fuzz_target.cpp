@@ -1,5 +1,5 @@
-// Any bytes as an AVI file, for the reader (FUZZ_DRIVER 0) or for the
-// driver's analysis and conversions (1), on a private scratch file.
+// Any bytes as a file, for the AVI reader (FUZZ_DRIVER 0) or for the driver's analysis and conversions, AVI and
+// Matroska (1), on a private scratch file.
 #include <unistd.h>
 
 #include <cstdio>

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 # The real tovacrex-cli over Matroska files that mkvmerge and ffmpeg make here: every conversion and back (the first
 # by undo), judged by ffprobe, mkvinfo, ffmpeg's decoder and zlib (every CRC-32 in the file, found by mkvinfo);
-# Tracks found through the SeekHead; damage. Killed runs over Matroska files: interrupted.py.
+# Tracks found through the SeekHead; then built files: limits, damage, what those files cannot show. Killed runs over
+# Matroska files: interrupted.py.
 #   matroska.py TOVACREX_CLI
 import json, os, re, shutil, subprocess, sys, tempfile, time, zlib
 from pathlib import Path
@@ -48,11 +49,6 @@ def crcs_hold(path, what):  # (offset of the value, master's data, master's end)
         stored, computed = b[off:off + 4], zlib.crc32(b[off + 4:end]).to_bytes(4, "little")
         expect(stored == computed, f"{what}: the CRC-32 at {off} holds ({stored.hex()}, {computed.hex()})")
     return found
-
-def grown(path, name, delta):  # the file with the size of its element name (a 4-byte ID) larger, as wide as it was
-    b, (_, start, data, _) = read(path), first(path, name)
-    size = int.from_bytes(b[start + 4:data], "big") + delta
-    return b[:start + 4] + size.to_bytes(data - start - 4, "big") + b[data:]
 
 def exercise(path, have):  # info, then every target offered and back: the first by undo of its record
     original, name = read(path), NAME[have]
@@ -120,18 +116,63 @@ tool("mkvpropedit", "-q", "moved.mkv", "--edit", "track:v1", "--set", "name=" + 
 expect(first("moved.mkv", "Tracks")[1] > first("moved.mkv", "Cluster")[1], "Tracks after the clusters")
 exercise("moved.mkv", b"XVID")
 
-# 3. Damaged files are left alone: mkvmerge's, and ffmpeg's with a CRC-32 (over Tracks) or one over the Segment.
-ff, at = read("ff-MP42.mkv"), one("info", "--json", "ff-MP42.mkv")["compression_offset"]
-_, _, d, e = first("ff-MP42.mkv", "Segment")
-segment_crc = b"\xbf\x84" + zlib.crc32(ff[d:e]).to_bytes(4, "little")
-damaged = {("Tracks 1 byte too long", "DivX 5"): grown("mm-XVID.mkv", "Tracks", 1),
-           ("its last byte missing", "DivX V2"): ff[:-1],
-           ("a bit of the bitmap's width changed, under a CRC-32", "DivX V2"):
-               ff[:at - 12] + bytes([ff[at - 12] ^ 1]) + ff[at - 11:],
-           ("a CRC-32 over the Segment", "DivX V2"): grown("ff-MP42.mkv", "Segment", 6)[:d] + segment_crc + ff[d:]}
-for (what, target), data in damaged.items():
-    write(f"{what}.mkv", data)
-    o = one("convert", "--no-record", "--json", "--to", target, f"{what}.mkv", rc=1, written=False)
-    expect(isinstance(o["error"], str) and read(f"{what}.mkv") == data, f"{what}: refused, unchanged ({o})")
+# 3. Built files, for what mkvmerge's and ffmpeg's cannot show, and damaged ones: each converted to DivX 5 where it may
+# be (every CRC-32 then holds, and XviD gives back every byte), else left alone: refused (status 3) or with no code
+# found (0). webm is not Matroska (4).
+def el(eid, *parts, crc=False, size=None):  # an element of hex ID eid, its size in 8 bytes: the data's, -1 (open), size
+    data = b"".join(parts)
+    data = (b"\xbf\x84" + zlib.crc32(data).to_bytes(4, "little") if crc else b"") + data
+    n = (1 << 56) - 1 if size == -1 else len(data) if size is None else size
+    return bytes.fromhex(eid) + (1 << 56 | n).to_bytes(8, "big") + data
+
+def mkv(*segment, doc=b"matroska", **options):  # the EBML header, and a Segment of these children
+    return el("1A45DFA3", el("4282", doc)) + el("18538067", *segment, **options)
+
+def video(*more, codec=b"V_MS/VFW/FOURCC", bih=40, crc=False):  # track 2, a bitmap header of bih bytes holding XVID
+    header = (bytes(16) + b"XVID" + bytes(bih))[:bih]
+    return el("AE", uint("D7", 2), uint("83", 1), el("86", codec), el("63A2", header), *more, crc=crc)
+
+def late():  # Tracks after a cluster of open size, named by a second SeekHead that the first names
+    kids = [seek(0, 0), el("1549A966"), el("1F43B675", size=-1), tracks, seek(0, 0)]
+    at = lambda i: len(b"".join(kids[:i]))
+    kids[4], kids[0] = seek(0x1654AE6B, at(3)), seek(0x114D9B74, at(4))
+    return mkv(*kids)
+
+uint = lambda eid, v: el(eid, v.to_bytes(8, "big"))
+seek = lambda eid, at: el("114D9B74", el("4DBB", uint("53AB", eid), uint("53AC", at)))
+plain = lambda *entries, **options: mkv(el("1654AE6B", *entries, **options))
+tracks, audio = el("1654AE6B", video()), el("AE", uint("D7", 1), uint("83", 2), el("86", b"A_AC3"), crc=True)
+flipped = bytearray(plain(video(), crc=True))
+flipped[flipped.index(b"XVID") - 12] ^= 1  # a bit of the bitmap's width
+rows = {"by a second SeekHead": (late(), 0, True),
+        "live: open sizes": (mkv(tracks, el("1F43B675", size=-1), size=-1), 0, True),
+        "webm": (mkv(tracks, doc=b"webm"), 4, False),
+        "Tracks of open size": (plain(video(), size=-1), 3, False),
+        "Tracks 1 byte past the Segment": (plain(video(), size=len(video()) + 1), 3, False),
+        "the last byte missing": (mkv(tracks, el("EC"))[:-1], 3, False),
+        "a bitmap header of 39 bytes": (plain(video(bih=39)), 0, False),
+        "CodecPrivate compressed": (plain(video(el("6D80", el("6240", uint("5032", 2))))), 0, False),
+        "CodecPrivate twice": (plain(video(el("63A2", bytes(40)))), 3, False),
+        "the first of two video tracks": (plain(video(codec=b"V_MPEG4/ISO/ASP"), video()), 0, False),
+        "an ID of 5 bytes": (plain(bytes([8, 1, 1, 1, 1, 0x80]), video()), 0, False),
+        "an ID of value 0": (plain(b"\x80\x80", video()), 0, False),
+        "a size of 9 bytes": (plain(b"\x81" + bytes(9), video()), 0, False),
+        "more elements than the limit": (mkv(*[el("EC")] * 100000, tracks), 0, False),
+        "more reads than the limit": (mkv(*[el("EC", bytes(4096))] * 256, tracks), 0, False),
+        "a CRC-32 of 3 bytes": (plain(el("BF", bytes(3)), video()), 3, False),
+        "CRC-32s nested, not the audio track's": (plain(audio, el("BF", bytes(4)), video(crc=True), crc=True), 0, True),
+        "a CRC-32 over more than one read": (plain(video(), el("EC", bytes(100000)), crc=True), 0, True),
+        "a CRC-32 over more than 64 MiB": (plain(video(), el("EC", bytes(64 << 20)), crc=True), 3, False),
+        "a CRC-32 that does not hold": (bytes(flipped), 3, False),
+        "a CRC-32 over the Segment": (mkv(tracks, crc=True), 3, False)}
+for what, (data, status, writable) in rows.items():
+    write("f.mkv", data)
+    one("convert", "--no-record", "--json", "--to", "DivX 5", "f.mkv", rc=int(not writable), status=status,
+        written=writable)
+    if writable and b"\xbf\x84" in data:  # mkvinfo cannot walk past a cluster of open size
+        crcs_hold("f.mkv", what)
+    if writable:
+        one("convert", "--no-record", "--json", "--to", "XviD", "f.mkv", written=True)
+    expect(read("f.mkv") == data, f"{what}: left alone, or given back byte for byte")
 
 print(f"matroska.py: passed in {time.monotonic() - started:.1f} s")

@@ -216,6 +216,9 @@ void Convert(TAppState& s, const std::string& fileName, TCodecId target) {
   for (const TFieldWrite& w : plan->Writes) {
     if (w.Position == s.HandlerFieldPos) s.ExpectedHandler = w.New;
     if (w.Position == s.CompressionFieldPos) s.ExpectedCompression = w.New;
+    // The state goes on describing the file, so that a second conversion from it plans from the CRC-32s written.
+    for (TMkvCrc& crc : s.Crcs)
+      if (w.Position == crc.ValuePos) crc.Stored = w.New;
   }
   s.CurrentCodec = target;
   s.FileStatus = fsOk;

@@ -60,8 +60,6 @@ inline std::string CheckDriver(const std::string& path, const Bytes& data, bool 
              "fields");
   const TAppState analysed = s;
   auto convert = [&](TCodecId target) -> std::string {
-    // The command line and the page analyse a Matroska file before each conversion: no state tracks its CRC-32s.
-    if (s.Container == ctMatroska) ProcessFile(s, path, kNoCodec);
     const Bytes before = ReadBytes(path);
     const auto plan = PlanConversion(s, target);
     ProcessFile(s, path, target);

@@ -201,16 +201,28 @@ bool AppendTo(os::FileHandle h, const std::string& text, std::string& error) {
   return false;
 }
 
+// Where the last whole line of the first size bytes of a file ends: read backwards from there, as a record grows
+// long and its lines are short. Nothing when the file cannot be read.
+std::optional<std::int64_t> EndOfLastLine(const std::string& name, std::int64_t size) {
+  std::ifstream in(name, std::ios::binary);
+  char buffer[4096];
+  for (std::int64_t end = size; end > 0; end -= static_cast<std::int64_t>(sizeof buffer)) {
+    const std::int64_t n = std::min(end, static_cast<std::int64_t>(sizeof buffer));
+    if (!in.seekg(end - n) || !in.read(buffer, n)) return std::nullopt;
+    for (std::int64_t i = n; i-- > 0;)
+      if (buffer[i] == '\n') return end - n + i + 1;
+  }
+  return 0;
+}
+
 // A run killed in the middle of a write leaves the last line of its record unfinished. What is appended next must not
 // join it, or it is lost and the record no longer reads; so that rest, which undo leaves, is cut off first (written
 // ahead, it stands for no file written).
 bool CutUnfinishedLine(os::FileHandle h, const std::string& name) {
-  if (os::FileSize(h) <= 0) return true;  // new, or no regular file
-  std::string error;
-  const std::optional<std::string> text = ReadText(name, error);
-  if (!text || text->empty() || text->back() == '\n') return text.has_value();
-  const std::size_t eol = text->rfind('\n');
-  return os::SetFileSize(h, eol == std::string::npos ? 0 : static_cast<std::int64_t>(eol + 1));
+  const std::int64_t size = os::FileSize(h);
+  if (size <= 0) return true;  // new, or no regular file
+  const std::optional<std::int64_t> end = EndOfLastLine(name, size);
+  return end && (*end == size || os::SetFileSize(h, *end));
 }
 
 std::string FolderOf(const std::string& name) {

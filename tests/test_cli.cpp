@@ -314,10 +314,12 @@ TEST(cli, RecordsCutShortAndAddedTo) {
   TempDir dir;
   const Bytes xvid = riff::MakeAvi("xvid", "XVID").bytes;
   const std::string a = dir.File("a.avi"), b = dir.File("b.avi"), rec = dir.File("r.jsonl");
-  auto cut = [](const std::string& name, const std::string& from) {  // 30 bytes past the last `from`, the rest gone
+  // The record cut 30 bytes past the last `from`, its unfinished line then made as long as a long path makes one.
+  auto cut = [](const std::string& name, const std::string& from) {
     const Bytes record = ReadBytes(name);
     const std::string text(record.begin(), record.end());
-    std::ofstream(name, std::ios::binary | std::ios::trunc) << text.substr(0, text.rfind(from) + 30);
+    std::ofstream(name, std::ios::binary | std::ios::trunc)
+        << text.substr(0, text.rfind(from) + 30) + std::string(9000, 'x');
   };
   for (const std::string& f : {a, b}) WriteBytes(f, xvid);
   ASSERT_EQ(Call({"convert", "--to", "DivX 5", a, b}).status, 0);

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Damaged variants of the files in a folder, written beside them as
-variantNNNNN with the same extension: each a copy of one of them with one to four faults (a byte
-changed, a size field overwritten, the file cut short, bytes put in, a chunk
-header laid over). The same seed gives the same files.
+variantNNNNN with the extension of the file copied: each a copy of one of them
+with one to four faults (a byte changed, a size field overwritten, the file cut
+short, bytes put in, a chunk header laid over). The same seed gives the same
+files.
 
     damaged-variants.py FOLDER COUNT [SEED]
 """

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The long run of the reader over damaged variants of the seeds, the sample
 # and ffmpeg-made files, AVI and Matroska (the test suite runs 6,000 of them,
-# without the ffmpeg-made files): each walk ends, never writes, and walks the same with
-# read-ahead as without; every fortieth also goes through the driver.
+# without the ffmpeg-made files): each walk ends, never writes, and walks the
+# same with read-ahead as without; every fortieth also goes through the driver.
 #   scripts/differential.sh [COUNT]     default 100000
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -22,16 +22,21 @@ make_ffmpeg_files() {
 }
 
 # Matroska files of every AVI file in DIR, written to OUT (DIR unless given): mkvmerge's, ffmpeg's (with CRC-32s)
-# and, of mp42.avi, a live one (a Segment of unknown size). mkvmerge exits 1 on a mere warning.
+# and, of mp42.avi, a live one (a Segment of unknown size). Their code is the AVI file's in upper case, as the codecs
+# write it and as a muxer told the code writes it (the AVI files above have ffmpeg's lower-case tags), so that the
+# command line converts them. mkvmerge exits 1 on a mere warning.
 #   make_matroska_files DIR [OUT]
 make_matroska_files() {
-  local dir=$1 out=${2:-$1} f name
+  local dir=$1 out=${2:-$1} f name tag
   for f in "$dir"/*.avi; do
     [ -e "$f" ] || continue
     name=$(basename "$f" .avi)
-    mkvmerge -q -o "$out/$name-mkvmerge.mkv" "$f" >/dev/null || [ $? -eq 1 ]
-    [ "${TOVACREX_SKIP_FFMPEG:-}" = 1 ] && continue
-    ffmpeg -v error -y -i "$f" -c copy "$out/$name-ffmpeg.mkv"
-    [ "$name" != mp42 ] || ffmpeg -v error -y -i "$f" -c copy -live 1 "$out/live.mkv"
+    tag=
+    [ "${TOVACREX_SKIP_FFMPEG:-}" = 1 ] ||
+      tag=$(ffprobe -v error -select_streams v:0 -show_entries stream=codec_tag_string -of csv=p=0 "$f" | tr a-z A-Z)
+    mkvmerge -q ${tag:+--fourcc "0:$tag"} -o "$out/$name-mkvmerge.mkv" "$f" >/dev/null || [ $? -eq 1 ]
+    [ -z "$tag" ] && continue
+    ffmpeg -v error -y -i "$f" -c copy -vtag "$tag" "$out/$name-ffmpeg.mkv"
+    [ "$name" != mp42 ] || ffmpeg -v error -y -i "$f" -c copy -vtag "$tag" -live 1 "$out/live.mkv"
   done
 }

@@ -58,7 +58,7 @@ function fileIo(name, flushDelay = 0) {
   // Faults from outside: a field another program changed between the analysis and the write, one that cannot be
   // read, a write that fails (what was written is put back, the rest dropped), and one whose putting back fails too:
   // the file may hold the new codes, and the entry kept for it lets `tovacrex-cli undo` put back the old ones.
-  const sample = expected.find((f) => f.codec_id === 6), before = fs.readFileSync(sample.file);
+  const sample = expected.find((f) => f.codec_id === 6 && f.container === 'avi'), before = fs.readFileSync(sample.file);
   const writing = (c, ok, n = 0) => ({  // the writes numbered in ok succeed, the others fail
     ...c, writeAt: (o, b) => (ok.includes(n++) ? c.writeAt(o, b) : Promise.reject(Error('full'))) });
   const fourBytes = (c, read) => ({ ...c, readAt: (o, n) => (n === 4 ? read() : c.readAt(o, n)) });

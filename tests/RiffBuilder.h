@@ -170,12 +170,12 @@ inline Bytes Mutate(Bytes b, std::mt19937& rng) {
   return b;
 }
 // A file in memory: seeks past the end are allowed, before the start they fail. With a budget, every call past it
-// throws (a walk that does not end); nothing from `hole` on is given (a file of which only the start has come).
+// throws (a walk that does not end).
 struct MemoryStream : TStream64 {
   explicit MemoryStream(Bytes data, std::int64_t budget = 0) : data_(std::move(data)), budget_(budget) {}
   std::int64_t Read(void* buffer, std::int64_t count) override {
     Spend();
-    const std::int64_t n = std::clamp<std::int64_t>(std::min(Size(), hole) - pos_, 0, std::max<std::int64_t>(count, 0));
+    const std::int64_t n = std::clamp<std::int64_t>(Size() - pos_, 0, std::max<std::int64_t>(count, 0));
     if (n > 0) std::memcpy(buffer, data_.data() + pos_, static_cast<std::size_t>(n));
     return pos_ += n, n;
   }
@@ -197,7 +197,7 @@ struct MemoryStream : TStream64 {
     if (budget_ > 0 && ++calls_ > budget_) throw std::runtime_error("stream call budget spent");
   }
   Bytes data_;
-  std::int64_t pos_ = 0, budget_, calls_ = 0, hole = INT64_MAX;
+  std::int64_t pos_ = 0, budget_, calls_ = 0;
 };
 
 }  // namespace riff

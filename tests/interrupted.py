@@ -12,10 +12,9 @@ env = dict(os.environ, XDG_STATE_HOME=state)
 files = [os.path.join(tree, f"d{i % 10}", f"f{i}.{'mkv' if i % 7 == 0 else 'avi'}") for i in range(1000)]
 snapshot = lambda: {name: hashlib.sha1(open(name, "rb").read()).hexdigest() for name in files}  # noqa: E731
 tagged = lambda pair: sample[:0x70] + pair[:4] + sample[0x74:0xBC] + pair[4:] + sample[0xC0:]  # noqa: E731
-xvid = os.path.join(work.name, "xvid")  # the sample as XVID, and mkvmerge's Matroska file of it
-open(xvid + ".avi", "wb").write(tagged(PAIRS[0]))
-subprocess.run(["mkvmerge", "-q", "-o", xvid + ".mkv", xvid + ".avi"], check=True)
-matroska = open(xvid + ".mkv", "rb").read()
+mkv = os.path.join(work.name, "xvid.mkv")  # mkvmerge's Matroska file of the sample, as XVID
+subprocess.run(["mkvmerge", "-q", "--fourcc", "0:XVID", "-o", mkv, sys.argv[2]], check=True)
+matroska = open(mkv, "rb").read()
 
 def check(what, ok):
     print(("ok    " if ok else "FAIL  ") + what)

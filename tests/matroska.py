@@ -94,8 +94,8 @@ for encoder, codes in ENCODERS.items():
 for name, have in made:
     exercise(name, have)
 
-# 3. Built files, for layouts those tools do not write and damage: each converted to DivX 5 where it may be (every CRC-32
-# then holds, and XviD gives back every byte), else left alone: refused (3), no code found (0), webm not Matroska (4).
+# 3. Built files, for layouts those tools do not write, and damage: each converted to DivX 5 where it may be (every
+# CRC-32 then holds, and XviD gives back every byte), else left alone: refused (3), no code (0), webm not Matroska (4).
 def el(eid, *parts, crc=False, size=None):  # an element of hex ID eid, its size in 8 bytes: the data's, -1 (open), size
     data = b"".join(parts)
     data = (b"\xbf\x84" + zlib.crc32(data).to_bytes(4, "little") if crc else b"") + data

@@ -203,13 +203,12 @@ bool AppendTo(os::FileHandle h, const std::string& text, std::string& error) {
 
 // Where the last whole line of the first size bytes of a file ends: read backwards from there, as a record grows
 // long and its lines are short. Nothing when the file cannot be read.
-std::optional<std::int64_t> EndOfLastLine(const std::string& name, std::int64_t size) {
-  std::ifstream in(name, std::ios::binary);
+std::optional<std::int64_t> EndOfLastLine(os::FileHandle h, std::int64_t size) {
   char buffer[4096];
   for (std::int64_t end = size; end > 0; end -= static_cast<std::int64_t>(sizeof buffer)) {
-    const std::int64_t n = std::min(end, static_cast<std::int64_t>(sizeof buffer));
-    if (!in.seekg(end - n) || !in.read(buffer, n)) return std::nullopt;
-    for (std::int64_t i = n; i-- > 0;)
+    const auto n = static_cast<std::uint32_t>(std::min(end, static_cast<std::int64_t>(sizeof buffer)));
+    if (os::ReadFileAt(h, buffer, n, end - n) != n) return std::nullopt;
+    for (std::uint32_t i = n; i-- > 0;)
       if (buffer[i] == '\n') return end - n + i + 1;
   }
   return 0;
@@ -218,10 +217,10 @@ std::optional<std::int64_t> EndOfLastLine(const std::string& name, std::int64_t 
 // A run killed in the middle of a write leaves the last line of its record unfinished. What is appended next must not
 // join it, or it is lost and the record no longer reads; so that rest, which undo leaves, is cut off first (written
 // ahead, it stands for no file written).
-bool CutUnfinishedLine(os::FileHandle h, const std::string& name) {
+bool CutUnfinishedLine(os::FileHandle h) {
   const std::int64_t size = os::FileSize(h);
   if (size <= 0) return true;  // new, or no regular file
-  const std::optional<std::int64_t> end = EndOfLastLine(name, size);
+  const std::optional<std::int64_t> end = EndOfLastLine(h, size);
   return end && (*end == size || os::SetFileSize(h, *end));
 }
 
@@ -271,9 +270,9 @@ void TRecordWriter::Add(const std::string& file, const TConversionPlan& plan) {
 bool TRecordWriter::Open() {
   if (history_ && !os::MakeFolders(FolderOf(name_)))
     return error_ = "cannot make the history folder " + FolderOf(name_) + ": " + os::LastErrorText(), false;
-  handle_ = os::OpenFile(name_, os::Access::Write, os::ShareRead, os::Disposition::OpenAlways);
+  handle_ = os::OpenFile(name_, os::Access::ReadWrite, os::ShareRead, os::Disposition::OpenAlways);
   if (handle_ == os::kInvalidHandle) return error_ = "cannot open the record: " + os::LastErrorText(), false;
-  if (!CutUnfinishedLine(handle_, name_)) return error_ = "cannot read the record before adding to it", false;
+  if (!CutUnfinishedLine(handle_)) return error_ = "cannot read the record before adding to it", false;
   pending_ = Line(Json{{"run", "start"}, {"time", Now(false)}, {"command", command_}}) + pending_;
   return true;
 }
@@ -331,9 +330,9 @@ std::vector<std::string> HistoryRuns(const std::string& folder) {
 }
 
 bool MarkUndone(const std::string& record) {
-  const os::FileHandle h = os::OpenFile(record, os::Access::Write, os::ShareRead, os::Disposition::OpenExisting);
+  const os::FileHandle h = os::OpenFile(record, os::Access::ReadWrite, os::ShareRead, os::Disposition::OpenExisting);
   std::string error;
-  const bool ok = h != os::kInvalidHandle && CutUnfinishedLine(h, record) &&
+  const bool ok = h != os::kInvalidHandle && CutUnfinishedLine(h) &&
                   AppendTo(h, Line(Json{{"run", "undone"}, {"time", Now(false)}}), error) && os::FlushFile(h);
   if (h != os::kInvalidHandle) os::CloseFile(h);
   return ok;

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
 #include <iostream>
 #ifdef _WIN32
 #include <process.h>
@@ -26,18 +25,28 @@ constexpr std::size_t kMaxWrites = 8;
 constexpr std::size_t kMaxRecordBytes = std::size_t{256} << 20;
 
 std::optional<std::string> ReadText(const std::string& name, std::string& error) {
-  std::ifstream file;
-  if (name != "-") file.open(name, std::ios::binary);
-  std::istream& in = name == "-" ? std::cin : file;
   std::string text;
   char buffer[65536];
-  while (in && text.size() <= kMaxRecordBytes) {
-    in.read(buffer, sizeof buffer);
-    text.append(buffer, static_cast<std::size_t>(in.gcount()));
+  bool whole = true;
+  if (name == "-") {
+    while (std::cin && text.size() <= kMaxRecordBytes) {
+      std::cin.read(buffer, sizeof buffer);
+      text.append(buffer, static_cast<std::size_t>(std::cin.gcount()));
+    }
+    whole = std::cin.eof();
+  } else {
+    // Through the system's calls, as every file here: a C++ stream takes a Windows name in the ANSI code page only,
+    // and a record named, or kept in a folder named, outside it could not be read back.
+    const os::FileHandle h = os::OpenFile(name, os::Access::Read, os::ShareReadWrite, os::Disposition::OpenExisting);
+    const std::int64_t size = os::FileSize(h);  // as opened: a run may add to it meanwhile
+    for (std::uint32_t n = 1; size >= 0 && n > 0 && text.size() <= kMaxRecordBytes;)
+      text.append(buffer, n = os::ReadFile(h, buffer, sizeof buffer));
+    whole = size >= 0 && static_cast<std::int64_t>(text.size()) >= size;
+    os::CloseFile(h);
   }
   if (text.size() > kMaxRecordBytes)
     error = "is larger than 256 MiB, so it is no record";
-  else if (!in.eof())
+  else if (!whole)
     error = "cannot be read";
   return error.empty() ? std::optional(std::move(text)) : std::nullopt;
 }

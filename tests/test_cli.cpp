@@ -215,7 +215,8 @@ TEST(cli, UndoFromAnyCut) {
                                           .compression = "XVID",
                                           .extraStrl = {riff::Chunk("strn", riff::Text("divxDX50")).Label("n")}});
   const std::vector<std::string> f{dir.File("a.avi"), dir.File("b.avi"), dir.File("c.avi")};
-  const std::string rec = dir.File("run.jsonl"), cut = dir.File("cut");
+  // The record undone is named outside every ANSI code page: Windows reads it by its UTF-16 name.
+  const std::string rec = dir.File("run.jsonl"), cut = dir.File("\u8a18\u9332.jsonl");
   const std::size_t c = xvid.DataPos("v.strf") + 16, n = xvid.DataPos("n");
   for (const std::string& name : f) WriteBytes(name, xvid.bytes);
   const Output converted = Call({"convert", "--json", "--record", rec, "--to", "DivX 5", f[0], f[1], f[2]});
@@ -244,7 +245,7 @@ TEST(cli, UndoFromAnyCut) {
                         {"offsets where the codes are, but no fields", forged.dump(), 1, {f[0]}, false, 0}}) {
     SCOPED_TRACE(row.name);
     WriteBytes(f[0], done), WriteBytes(f[1], torn), WriteBytes(f[2], xvid.bytes);
-    std::ofstream(cut, std::ios::binary | std::ios::trunc) << row.record;
+    WriteBytes(cut, Bytes(row.record.begin(), row.record.end()));
     const Output r = Call({"undo", "--json", cut});
     EXPECT_EQ(std::tuple(r.status, Files(Parsed(r))), std::tuple(row.status, row.order));
     EXPECT_EQ(ReadBytes(f[0]), row.status ? done : xvid.bytes);

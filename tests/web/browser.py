@@ -82,7 +82,7 @@ b.wait(lambda: len(b.rows()) == 2)
 check(b.eval('Promise.all([...document.getElementById("pick").files].map((f) => Tovacrex.analyse(f)))') ==
       run('info', '--json', v3, mkv, cwd=samples), 'Tovacrex.analyse gives info --json\'s objects, AVI and Matroska')
 for name, target in ((v3, 3), (mkv, 12)):  # one at a time: the page takes no second job while one runs
-    b.wait(lambda: b.eval('document.getElementById("progress").hidden'))  # the file saved, its row not yet analysed
+    b.wait(lambda: b.eval('document.getElementById("progress").hidden'))  # a job's file is saved before it ends
     b.convert('#files tr', name, target)
     b.wait(lambda: os.path.exists(f'{down}/{name}') and '.crdownload' not in ' '.join(os.listdir(down)), 60)
     check(read(f'{down}/{name}') == read(f'{api}/{name}') != read(f'{samples}/{name}'),

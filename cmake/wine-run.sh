@@ -8,6 +8,9 @@ prefix=$1
 shift
 export WINEPREFIX="$prefix" WINEARCH="${WINEARCH:-win32}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINE_LOADER=wine WINE_SERVER=wineserver
+# Wine names Unix files in the locale's character set: with none set (a bare CI shell) that is ASCII, and a Windows
+# program could make no file named beyond it. UTF-8 then, which leaves the ANSI code page as Wine's default.
+[ -n "${LC_ALL:-}${LC_CTYPE:-}${LANG:-}" ] || export LANG=C.UTF-8
 # Debian's wine script prefers the 32-bit loader whenever it is installed.
 if [ "$WINEARCH" = win64 ]; then
   export WINE_LOADER=/usr/lib/wine/wine64 WINE_SERVER=/usr/lib/wine/wineserver64
